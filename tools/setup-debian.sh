@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what the build, the tests and the agent need on a Debian machine.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+need=""
+for p in cmake make clang libclang-rt-14-dev googletest mingw-w64 g++-mingw-w64-x86-64-posix wine wine64; do
+  dpkg -s "$p" >/dev/null 2>&1 || need="$need $p"
+done
+if [ -n "$need" ]; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends $need
+fi
