@@ -2,6 +2,13 @@
 //
 // The data itself lives in catalogue.inc as X-macro lines, so that the same
 // list produces these records, the per-table classes and the table reference.
+// Its lines, per table and in this order:
+//   OSM_TABLE(UPPER, lower, rowSize, attrCount, fixedData, initialCapacity)
+//   OSM_SAMPLE(id, "Object", "condition")      zero, one or two lines
+//   OSM_ATTR(NAME, TYPE, width, offset, "source")   one line per attribute,
+//                                                   TYPE: INT32 TEXT UTF8 INT64
+//   OSM_END_TABLE()
+// An includer defines all four macros (empty where it needs nothing).
 #pragma once
 
 #include <cstddef>
@@ -38,9 +45,9 @@ struct TableDef {
   std::uint32_t rowSize;     // bytes
   std::uint32_t attrCount;   // number of attributes
   const AttrDef* attrs;      // attrCount descriptors, in descriptor order
-  SampleDef samples[2];      // up to two descriptions, id 0 when absent
   int fixedData;             // fixed-data description id (240, 243, 261, 264), 0 when none
   int initialCapacity;       // initial row capacity, 0 when the catalogue gives none
+  SampleDef samples[2];      // up to two descriptions, id 0 when absent
 };
 
 // Every table of the catalogue, in catalogue order.
