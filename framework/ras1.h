@@ -25,7 +25,10 @@
 #include <atomic>
 #include <cstddef>
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW32__)
+#include <cstdio>  // __MINGW_PRINTF_FORMAT: the C99 printf that the trace uses
+#define RAS1_PRINTF_FORMAT(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define RAS1_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #else
 #define RAS1_PRINTF_FORMAT(f, a)
