@@ -9,6 +9,32 @@
 //                                                   TYPE: INT32 TEXT UTF8 INT64
 //   OSM_END_TABLE()
 // An includer defines all four macros (empty where it needs nothing).
+//
+// Conventions of the data:
+//  - Tables are listed in registration order; AllTables() keeps it.
+//  - OSM_TABLE: fixedData is the fixed-data description id (240, 243, 261,
+//    264) and initialCapacity the initial row capacity of the sample buffer;
+//    both are 0 for a table whose collector builds its rows itself (such a
+//    table has no OSM_SAMPLE line).
+//  - OSM_SAMPLE: the condition is "" when the table has one description;
+//    with two, each carries the text that selects it, in the listed order.
+//  - OSM_ATTR "source": what the counter service writes at that offset.
+//      ""                   the collector fills the attribute itself (and every
+//                           attribute of a table without sample description);
+//      _ORIGIN_ ...         a fixed-data name, written as it is named;
+//      Pages/sec            a performance counter name, unquoted;
+//      Cache Bytes *0.000976563
+//                           a counter with a scale factor other than 1: the
+//                           name, a blank, '*' and the factor as written;
+//      A | B                the counter of the first description, then that
+//                           of the second (tables with two descriptions);
+//      _ZATTRIB_; _INSTANCE_
+//                           two writers at the same offset: the fixed-data
+//                           field first, then what the description puts there
+//                           (the fixed group overlapping counter attributes).
+//    No counter name contains '|', ';' or '*', so the separators are plain.
+//  - Attribute names are upper case, at most 10 characters, unique in their
+//    table; the descriptors handed to the framework use them in lower case.
 #pragma once
 
 #include <cstddef>
@@ -47,10 +73,12 @@ struct TableDef {
   const AttrDef* attrs;      // attrCount descriptors, in descriptor order
   int fixedData;             // fixed-data description id (240, 243, 261, 264), 0 when none
   int initialCapacity;       // initial row capacity, 0 when the catalogue gives none
-  SampleDef samples[2];      // up to two descriptions, id 0 when absent
+  SampleDef samples[2];      // up to two descriptions; an absent one has id 0
+                             // and null object and condition
 };
 
-// Every table of the catalogue, in catalogue order.
+// Every table of the catalogue, in the order of catalogue.inc (registration
+// order); TableCount() entries.
 const TableDef* const* AllTables();
 std::size_t TableCount();
 // The table with this upper-case name, or null.

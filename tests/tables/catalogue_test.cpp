@@ -1,0 +1,650 @@
+// The row catalogue: shape and consistency of every table, and descriptors of
+// sample tables compared field by field with hand-written expectations.
+#include "tables/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace osm {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The data as the .inc lists it, counted independently of catalogue.cpp.
+
+struct IncCounts {
+  std::map<std::string, int> attrLines;
+  std::map<std::string, int> sampleLines;
+  std::vector<std::string> order;
+};
+
+IncCounts CountIncLines() {
+  IncCounts c;
+  std::string current;
+#define OSM_TABLE(UPPER, lower, rowSize, attrCount, fixedData, initialCapacity) \
+  current = #UPPER;                                                             \
+  c.order.push_back(current);                                                   \
+  c.attrLines[current] = 0;                                                     \
+  c.sampleLines[current] = 0;
+#define OSM_SAMPLE(id, object, when) ++c.sampleLines[current];
+#define OSM_ATTR(NAME, TYPE, width, offset, source) ++c.attrLines[current];
+#define OSM_END_TABLE() current.clear();
+#include "tables/catalogue.inc"
+#undef OSM_TABLE
+#undef OSM_SAMPLE
+#undef OSM_ATTR
+#undef OSM_END_TABLE
+  return c;
+}
+
+std::vector<const TableDef*> Tables() {
+  return std::vector<const TableDef*>(AllTables(), AllTables() + TableCount());
+}
+
+const AttrDef* FindAttr(const TableDef& table, const char* name) {
+  for (std::uint32_t i = 0; i < table.attrCount; ++i) {
+    if (std::strcmp(table.attrs[i].name, name) == 0) return &table.attrs[i];
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Irregular places of the layouts, declared here so that any other one fails.
+
+// Bytes inside the record, between two attributes, that no attribute covers.
+struct Hole {
+  const char* table;
+  unsigned offset;
+  unsigned size;
+};
+const Hole kInteriorGaps[] = {
+    {"NTIPADDR", 582, 2},    // after DNSNAME, before IPVERSION
+    {"OSMWDGSTAT", 654, 2},  // after AGENTHOST, before CHECKFREQ
+};
+// Padding after the last attribute; every other record ends with its last attribute.
+const Hole kTrailingPadding[] = {
+    {"OSMWDGCAP", 2998, 2},
+    {"OSMWDGMGMT", 526, 2},
+};
+
+// The leading fixed-data groups written by the counter service.
+struct FixedField {
+  const char* name;    // attribute it is meant to fill
+  const char* source;  // fixed-data name
+  unsigned offset;
+  unsigned width;
+  std::uint16_t type;
+};
+const FixedField kGroup240[] = {
+    {"ORIGINNODE", "_ORIGIN_", 0, 64, kAttrText},
+    {"SAMPLENO", "_SAMPLE_", 64, 4, kAttrInt32},
+    {"ROWNO", "_ROW_", 68, 4, kAttrInt32},
+    {"TIMESTAMP", "_TIMESTAMP_", 72, 16, kAttrText},
+};
+const FixedField kGroup243[] = {
+    {"ORIGINNODE", "_ORIGIN_", 0, 64, kAttrText},
+    {"SAMPLENO", "_SAMPLE_", 64, 4, kAttrInt32},
+    {"ROWNO", "_ROW_", 68, 4, kAttrInt32},
+    {"TIMESTAMP", "_TIMESTAMP_", 72, 16, kAttrText},
+    {"ZATTRIB", "_ZATTRIB_", 88, 64, kAttrText},
+    {"ZVALUE", "_ZVALUE_", 152, 64, kAttrText},
+};
+const FixedField kGroup264[] = {
+    {"ORIGINNODE", "_ORIGIN_", 0, 64, kAttrText},
+    {"TIMESTAMP", "_TIMESTAMP_", 64, 16, kAttrText},
+};
+
+std::vector<FixedField> FixedGroup(int id) {
+  switch (id) {
+    case 240: return {std::begin(kGroup240), std::end(kGroup240)};
+    case 243:
+    case 261:  // 243 followed by system values placed by WTSYSTEM's own attributes
+      return {std::begin(kGroup243), std::end(kGroup243)};
+    case 264: return {std::begin(kGroup264), std::end(kGroup264)};
+    default: return {};
+  }
+}
+
+// Tables whose fixed group 243 lies over other attributes: the instance name
+// takes the place of ZATTRIB, and the first counters (and in some tables the
+// UTF-8 instance name) lie inside the 64 bytes of ZVALUE.
+struct Overlap {
+  const char* table;
+  const char* field;
+  std::vector<const char*> attrs;
+};
+const std::vector<Overlap>& DeclaredOverlaps() {
+  static const std::vector<Overlap> overlaps = {
+      {"INDEXSVC", "ZATTRIB", {"INSTCNAME"}},
+      {"INDEXSVC", "ZVALUE",
+       {"NUMDOCIDX", "DEFIDX", "FILESIDX", "IDXSIZEMB", "MRGPROG", "RUNQUERY", "SAVEIDX",
+        "TOTNUMDOC", "TOTNUMQRY", "UNIQEKEYS", "WORDLISTS", "UINSTCNAME"}},
+      {"INDEXSVCF", "ZATTRIB", {"INSTCNAME"}},
+      {"INDEXSVCF", "ZVALUE", {"BINDTIME", "IDXSPEED", "TIDXSPEED", "UINSTCNAME"}},
+      {"WEBSVC", "ZATTRIB", {"INSTCNAME"}},
+      {"WEBSVC", "ZVALUE",
+       {"CONATTMP", "CONNSEC", "CURRCONN", "MAXCONN", "BYTSNTSE", "BYTRECSE", "BYTTOTSE",
+        "FILESENT", "FILERECV", "FILETOT", "NTFNDERR", "CGIREQS", "CURCGIRQ", "MAXCGIRQ",
+        "GETREQS", "POSTREQS"}},
+      {"FTPSVC", "ZATTRIB", {"INSTCNAME"}},
+      {"FTPSVC", "ZVALUE",
+       {"BYTEIN", "BYTEOUT", "BYTETOT", "FILEIN", "FILEOUT", "FILETOT", "CURANON", "CURNANON",
+        "CURCONN", "TOTANON", "TOTNANON", "CONATTMP", "LOGATTMP", "MAXANON", "MAXNANON",
+        "MAXCONN"}},
+      {"NNTPCMD", "ZATTRIB", {"INSTCNAME"}},
+      {"NNTPCMD", "ZVALUE",
+       {"ARTCMD", "ARTCMDSEC", "CHKCMD", "CHKCMDSEC", "GRPCMD", "GRPCMDSEC", "HLPCMD",
+        "HLPCMDSEC", "IHCMD", "IHCMDSEC", "LASTCMD", "LASTCMDSEC", "LISTCMD", "LISTCMDSEC",
+        "LOGATTMP", "LOGATMPSEC"}},
+      {"NNTPSRV", "ZATTRIB", {"INSTCNAME"}},
+      {"NNTPSRV", "ZVALUE",
+       {"ARTMAPE", "ARTMAPESEC", "ARTDLT", "ARTDLTSEC", "ARTPOS", "ARTPOSSEC", "ARTCVD",
+        "ARTCVDSEC", "ARTSNT", "ARTSNTSEC", "ARTTOT", "BYTERCVSEC", "BYTESNTSEC", "BYTETOTSEC",
+        "CONMSGFAIL", "CONMSGRCV"}},
+      {"SMTPSRV", "ZATTRIB", {"INSTCNAME"}},
+      {"SMTPSRV", "ZVALUE",
+       {"PCTRCPLOC", "PCTRCPREM", "AVGRCPMSGR", "AVGRCPMSGS", "AVGRETMSGD", "AVGRETMSGS",
+        "KBYTERCVT", "BYTERCVSEC", "KBYTESNTT", "BYTESNTSEC", "KBYTETOT", "BYTETOTSEC",
+        "CONERRSEC", "DIRDROPTOT", "DIRDROPSEC", "DIRPICQLEN"}},
+      {"JOBOBJ", "ZATTRIB", {"INSTCNAME"}},
+      {"JOBOBJ", "ZVALUE",
+       {"PCTKERMT", "PCTPROCT", "PCTUSRMT", "PAGESSEC", "PROCNTACT", "PROCNTTER", "PROCNTTOT",
+        "PMSKER", "PMSPRO", "PMSUM", "TMSKER", "TMSPRO", "TMSUM", "UINSTCNAME"}},
+      {"JOBOBJD", "ZATTRIB", {"INSTCNAME"}},
+      {"JOBOBJD", "ZVALUE",
+       {"PCTPRIVTME", "PCTPRCSTME", "PCTUSERTME", "CRTPROID", "ELAPSEDTME", "HANDLECNT",
+        "IDPROCESS", "IODATABPS", "IODATAOPS", "IOOTHERBPS", "IOOTHEROPS", "IOREADBPS",
+        "IOREADOPS", "IOWRITEBPS", "IOWRITEOPS", "PGFAULTSEC"}},
+      {"PRINTQ", "ZATTRIB", {"INSTCNAME"}},
+      {"PRINTQ", "ZVALUE",
+       {"ANPCALL", "BYTEPSEC", "ENPCALL", "JOBERR", "JOBS", "JOBSPOOL", "MAXJOBSP", "MAXREF",
+        "NRERROR", "OUTPAPER", "REFERENCES", "TJOBPRINT", "TPAGPRINT", "UINSTCNAME"}},
+  };
+  return overlaps;
+}
+
+// ---------------------------------------------------------------------------
+// Shape of the whole catalogue.
+
+TEST(Catalogue, HoldsTheSeventyFiveTablesInRegistrationOrder) {
+  const char* const kOrder[] = {
+      "NTPAGEFILE", "NTPROCSSR",  "NTPROCRSUM", "WTLOGCLDSK", "WTMEMORY",   "NTMEMORY",
+      "WTOBJECTS",  "WTPHYSDSK",  "WTPROCESS",  "NTPROCESS",  "PROCESSIO",  "NTREDIRECT",
+      "WTTHREAD",   "WTSYSTEM",   "NETWRKIN",   "NTNETWRKIN", "NETSEGMT",   "UDPSTATS",
+      "TCPSTATS",   "IPSTATS",    "ICMPSTAT",   "INDEXSVC",   "INDEXSVCF",  "HTTPCNDX",
+      "ACTSRVPG",   "IISSTATS",   "HTTPSRVC",   "FTPSTATS",   "GOPHRSVC",   "WEBSVC",
+      "FTPSVC",     "NNTPCMD",    "NNTPSRV",    "SMTPSRV",    "MSMQIS",     "MSMQQUE",
+      "MSMQSVC",    "MSMQSESS",   "JOBOBJ",     "JOBOBJD",    "NTJOBOBJD",  "DHCPSRV",
+      "DNSMEMORY",  "DNSZONET",   "DNSDYNUPD",  "DNSQUERY",   "DNSWINS",    "PRINTQ",
+      "WTSERVER",   "WTSERVERQ",  "NTSERVERQ",  "NTFLCHG",    "NTFLTREND",  "NTLOGINFO",
+      "NTEVTLOG",   "NTPRINTER",  "NTPRTJOB",   "NTSERVICE",  "NTSVCDEP",   "NTDEVICE",
+      "NTDEVDEP",   "WTREGISTRY", "NTNETWPORT", "NTPROCINFO", "NTBIOSINFO", "NTCOMPINFO",
+      "NTIPADDR",   "NTMNTPT",    "OSMRASPT",   "OSMRASTOT",  "NTCACHE",    "OSMWDGCAP",
+      "OSMWDGMGMT", "OSMWDGSTAT", "OSMWDGALRT"};
+  ASSERT_EQ(TableCount(), 75u);
+  ASSERT_EQ(sizeof kOrder / sizeof kOrder[0], 75u);
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < TableCount(); ++i) {
+    EXPECT_STREQ(AllTables()[i]->name, kOrder[i]) << "position " << i;
+    names.insert(AllTables()[i]->name);
+  }
+  EXPECT_EQ(names.size(), 75u) << "table names must be unique";
+}
+
+TEST(Catalogue, FindTableTakesTheExactUpperCaseName) {
+  for (const TableDef* table : Tables()) {
+    EXPECT_EQ(FindTable(table->name), table) << table->name;
+  }
+  EXPECT_EQ(FindTable("ntpagefile"), nullptr);
+  EXPECT_EQ(FindTable("NTPAGEFIL"), nullptr);
+  EXPECT_EQ(FindTable("NTPAGEFILE "), nullptr);
+  EXPECT_EQ(FindTable(""), nullptr);
+  EXPECT_EQ(FindTable(nullptr), nullptr);
+}
+
+TEST(Catalogue, RecordsMatchTheirDataLines) {
+  const IncCounts inc = CountIncLines();
+  ASSERT_EQ(inc.order.size(), TableCount());
+  for (std::size_t i = 0; i < TableCount(); ++i) {
+    const TableDef& table = *AllTables()[i];
+    SCOPED_TRACE(table.name);
+    EXPECT_EQ(inc.order[i], table.name);
+    EXPECT_EQ(static_cast<std::uint32_t>(inc.attrLines.at(table.name)), table.attrCount)
+        << "attribute count differs from the attribute list";
+    int samples = (table.samples[0].id != 0) + (table.samples[1].id != 0);
+    EXPECT_EQ(inc.sampleLines.at(table.name), samples);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Consistency of every row record.
+
+TEST(CatalogueConsistency, NamesAndAgentClasses) {
+  for (const TableDef* table : Tables()) {
+    SCOPED_TRACE(table->name);
+    std::string lower = table->name;
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    EXPECT_EQ(std::string(table->agentClass), "osm_" + lower + "_agent");
+    std::set<std::string> seen;
+    for (std::uint32_t i = 0; i < table->attrCount; ++i) {
+      const std::string name = table->attrs[i].name;
+      EXPECT_FALSE(name.empty());
+      EXPECT_LE(name.size(), 10u) << name;
+      for (char c : name) {
+        EXPECT_TRUE((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) << name;
+      }
+      EXPECT_TRUE(seen.insert(name).second) << "duplicate attribute " << name;
+    }
+  }
+}
+
+TEST(CatalogueConsistency, TypesAndWidths) {
+  for (const TableDef* table : Tables()) {
+    for (std::uint32_t i = 0; i < table->attrCount; ++i) {
+      const AttrDef& a = table->attrs[i];
+      SCOPED_TRACE(std::string(table->name) + "." + a.name);
+      switch (a.type) {
+        case kAttrInt32: EXPECT_EQ(a.width, 4); break;
+        case kAttrInt64: EXPECT_EQ(a.width, 8); break;
+        case kAttrText:
+        case kAttrUtf8: EXPECT_GE(a.width, 1); break;
+        default: ADD_FAILURE() << "unknown type " << a.type;
+      }
+    }
+  }
+}
+
+TEST(CatalogueConsistency, OffsetsIncreaseWithoutOverlapAndOnlyDeclaredHoles) {
+  for (const TableDef* table : Tables()) {
+    SCOPED_TRACE(table->name);
+    ASSERT_GT(table->attrCount, 0u);
+    unsigned end = 0;
+    for (std::uint32_t i = 0; i < table->attrCount; ++i) {
+      const AttrDef& a = table->attrs[i];
+      if (i > 0) {
+        const AttrDef& prev = table->attrs[i - 1];
+        EXPECT_GT(a.offset, prev.offset) << a.name << " is out of order";
+        EXPECT_GE(a.offset, end) << a.name << " overlaps " << prev.name;
+      }
+      if (a.offset > end) {
+        bool declared = false;
+        for (const Hole& h : kInteriorGaps) {
+          declared |= std::strcmp(h.table, table->name) == 0 && h.offset == end &&
+                      h.size == a.offset - end;
+        }
+        EXPECT_TRUE(declared) << "undeclared gap of " << a.offset - end << " bytes before "
+                              << a.name;
+      }
+      end = a.offset + a.width;
+    }
+    EXPECT_GE(table->rowSize, end) << "row size does not cover the last attribute";
+    unsigned padding = 0;
+    for (const Hole& h : kTrailingPadding) {
+      if (std::strcmp(h.table, table->name) == 0) {
+        EXPECT_EQ(h.offset, end);
+        padding = h.size;
+      }
+    }
+    EXPECT_EQ(table->rowSize, end + padding) << "undeclared padding at the end of the record";
+  }
+  // Each declared hole belongs to a table that exists.
+  for (const Hole& h : kInteriorGaps) EXPECT_NE(FindTable(h.table), nullptr) << h.table;
+  for (const Hole& h : kTrailingPadding) EXPECT_NE(FindTable(h.table), nullptr) << h.table;
+}
+
+TEST(CatalogueConsistency, EveryRecordBeginsWithOriginAndTimestamp) {
+  for (const TableDef* table : Tables()) {
+    SCOPED_TRACE(table->name);
+    ASSERT_GE(table->attrCount, 2u);
+    const AttrDef* a = table->attrs;
+    EXPECT_STREQ(a[0].name, "ORIGINNODE");
+    EXPECT_EQ(a[0].type, kAttrText);
+    EXPECT_EQ(a[0].offset, 0);
+    EXPECT_EQ(a[0].width, 64);
+    if (std::strcmp(a[1].name, "TIMESTAMP") == 0) {
+      EXPECT_EQ(a[1].offset, 64);
+      EXPECT_EQ(a[1].width, 16);
+      EXPECT_EQ(a[1].type, kAttrText);
+    } else {
+      ASSERT_GE(table->attrCount, 4u);
+      const std::vector<FixedField> group = FixedGroup(240);
+      for (int i = 1; i < 4; ++i) {
+        EXPECT_STREQ(a[i].name, group[i].name);
+        EXPECT_EQ(a[i].offset, group[i].offset);
+        EXPECT_EQ(a[i].width, group[i].width);
+        EXPECT_EQ(a[i].type, group[i].type);
+      }
+    }
+  }
+}
+
+TEST(CatalogueConsistency, SampleDescriptions) {
+  for (const TableDef* table : Tables()) {
+    SCOPED_TRACE(table->name);
+    const SampleDef* s = table->samples;
+    if (s[0].id == 0) {
+      EXPECT_EQ(s[1].id, 0);
+      EXPECT_EQ(table->fixedData, 0);
+      EXPECT_EQ(table->initialCapacity, 0);
+      for (std::uint32_t i = 0; i < table->attrCount; ++i) {
+        EXPECT_STREQ(table->attrs[i].source, "") << table->attrs[i].name;
+      }
+      continue;
+    }
+    EXPECT_TRUE(table->fixedData == 240 || table->fixedData == 243 || table->fixedData == 261 ||
+                table->fixedData == 264)
+        << table->fixedData;
+    EXPECT_GE(table->initialCapacity, 1);
+    ASSERT_NE(s[0].object, nullptr);
+    EXPECT_STRNE(s[0].object, "");
+    if (s[1].id == 0) {
+      EXPECT_STREQ(s[0].when, "") << "a single description needs no condition";
+    } else {
+      EXPECT_NE(s[0].id, s[1].id);
+      EXPECT_STRNE(s[1].object, "");
+      EXPECT_STRNE(s[0].when, "");
+      EXPECT_STRNE(s[1].when, "");
+    }
+  }
+}
+
+// The fixed group of a sampled table lies at the start of the record: each of
+// its fields is either the attribute of the same name and layout, or lies over
+// attributes declared in DeclaredOverlaps. Nothing else may overlap it.
+TEST(CatalogueConsistency, FixedDataGroupOverlapsOnlyWhereDeclared) {
+  std::set<std::string> used;
+  for (const TableDef* table : Tables()) {
+    if (table->fixedData == 0) continue;
+    SCOPED_TRACE(table->name);
+    const std::vector<FixedField> group = FixedGroup(table->fixedData);
+    ASSERT_FALSE(group.empty());
+    for (const FixedField& f : group) {
+      const Overlap* declared = nullptr;
+      for (const Overlap& o : DeclaredOverlaps()) {
+        if (std::strcmp(o.table, table->name) == 0 && std::strcmp(o.field, f.name) == 0) {
+          declared = &o;
+        }
+      }
+      std::vector<std::string> over;
+      for (std::uint32_t i = 0; i < table->attrCount; ++i) {
+        const AttrDef& a = table->attrs[i];
+        if (a.offset >= f.offset + f.width || f.offset >= a.offset + a.width) continue;
+        const bool same = std::strcmp(a.name, f.name) == 0 && a.offset == f.offset &&
+                          a.width == f.width && a.type == f.type;
+        if (same) {
+          EXPECT_STREQ(a.source, f.source) << a.name;
+          EXPECT_EQ(declared, nullptr) << f.name << " is in place, yet declared overlapped";
+          continue;
+        }
+        over.push_back(a.name);
+      }
+      if (declared == nullptr) {
+        EXPECT_TRUE(over.empty()) << f.name << " overlaps " << over.size()
+                                  << " undeclared attribute(s), the first " << over.front();
+        continue;
+      }
+      used.insert(std::string(table->name) + "." + f.name);
+      std::vector<std::string> expected(declared->attrs.begin(), declared->attrs.end());
+      EXPECT_EQ(over, expected) << f.name;
+      // The attribute at the field's own offset names both writers.
+      const AttrDef* first = FindAttr(*table, declared->attrs.front());
+      ASSERT_NE(first, nullptr);
+      EXPECT_EQ(first->offset, f.offset);
+      EXPECT_EQ(std::string(first->source).rfind(std::string(f.source) + "; ", 0), 0u)
+          << first->name << " source " << first->source;
+    }
+  }
+  for (const Overlap& o : DeclaredOverlaps()) {
+    EXPECT_EQ(used.count(std::string(o.table) + "." + o.field), 1u)
+        << "declared overlap " << o.table << "." << o.field << " does not exist";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Spot checks of descriptors against the published layouts.
+
+struct Expect {
+  const char* name;
+  std::uint16_t type;
+  unsigned width;
+  unsigned offset;
+  const char* source;  // null: not checked
+};
+
+void ExpectAttrs(const char* tableName, std::initializer_list<Expect> expected) {
+  const TableDef* table = FindTable(tableName);
+  ASSERT_NE(table, nullptr) << tableName;
+  for (const Expect& e : expected) {
+    const AttrDef* a = FindAttr(*table, e.name);
+    ASSERT_NE(a, nullptr) << tableName << "." << e.name;
+    SCOPED_TRACE(std::string(tableName) + "." + e.name);
+    EXPECT_EQ(a->type, e.type);
+    EXPECT_EQ(a->width, e.width);
+    EXPECT_EQ(a->offset, e.offset);
+    if (e.source != nullptr) EXPECT_STREQ(a->source, e.source);
+  }
+}
+
+void ExpectTable(const char* tableName, unsigned rowSize, unsigned attrCount, int fixedData,
+                 int capacity) {
+  const TableDef* table = FindTable(tableName);
+  ASSERT_NE(table, nullptr) << tableName;
+  SCOPED_TRACE(tableName);
+  EXPECT_EQ(table->rowSize, rowSize);
+  EXPECT_EQ(table->attrCount, attrCount);
+  EXPECT_EQ(table->fixedData, fixedData);
+  EXPECT_EQ(table->initialCapacity, capacity);
+}
+
+void ExpectSample(const char* tableName, int index, int id, const char* object,
+                  const char* when) {
+  const TableDef* table = FindTable(tableName);
+  ASSERT_NE(table, nullptr) << tableName;
+  const SampleDef& s = table->samples[index];
+  SCOPED_TRACE(std::string(tableName) + " sample " + std::to_string(index));
+  EXPECT_EQ(s.id, id);
+  EXPECT_STREQ(s.object, object);
+  EXPECT_STREQ(s.when, when);
+}
+
+TEST(CatalogueDescriptors, ProcessorMemoryDiskAndSystemTables) {
+  ExpectTable("NTPAGEFILE", 552, 8, 240, 2);
+  ExpectSample("NTPAGEFILE", 0, 400, "Paging File", "");
+  EXPECT_EQ(FindTable("NTPAGEFILE")->samples[1].id, 0);
+  ExpectAttrs("NTPAGEFILE", {{"INSTCNAME", kAttrText, 64, 88, "_INSTANCE_"},
+                             {"USAGEPEAK", kAttrInt32, 4, 156, "% Usage Peak"},
+                             {"UINSTCNAME", kAttrUtf8, 392, 160, "_INSTANCE_"}});
+
+  ExpectTable("WTLOGCLDSK", 380, 29, 243, 2);
+  ExpectSample("WTLOGCLDSK", 0, 410, "LogicalDisk", "Windows major version below 5");
+  ExpectSample("WTLOGCLDSK", 1, 525, "LogicalDisk", "otherwise");
+  ExpectAttrs("WTLOGCLDSK", {{"DSKPCTFRSP", kAttrInt32, 4, 292, "Avg. Disk sec/Read *1000"},
+                             {"TOTALSIZE", kAttrInt32, 4, 328, ""},
+                             {"PHYDISKNUM", kAttrText, 4, 340, ""},
+                             {"DSKWRTBYT8", kAttrInt64, 8, 372, "Disk Write Bytes/sec"}});
+
+  ExpectTable("NTMEMORY", 348, 45, 264, 1);
+  ExpectAttrs("NTMEMORY", {{"TIMESTAMP", kAttrText, 16, 64, "_TIMESTAMP_"},
+                           {"AVAILBTMEM", kAttrInt64, 8, 80, "Available Bytes"},
+                           {"AVAILPCT", kAttrInt32, 4, 96, ""},
+                           {"CACHEBTS", kAttrInt64, 8, 100, "Cache Bytes"},
+                           {"WRTCPYSEC", kAttrInt32, 4, 344, "Write Copies/sec"}});
+
+  ExpectTable("WTPHYSDSK", 284, 32, 240, 2);
+  ExpectSample("WTPHYSDSK", 0, 460, "PhysicalDisk", "Windows major version 3");
+  ExpectSample("WTPHYSDSK", 1, 425, "PhysicalDisk", "otherwise");
+  ExpectAttrs("WTPHYSDSK",
+              {{"DSKQUELEN", kAttrInt32, 4, 172, "Disk Queue Length | Current Disk Queue Length"},
+               {"DISKNUMBER", kAttrText, 4, 200, ""}});
+
+  ExpectTable("WTSYSTEM", 896, 42, 261, 1);
+  ExpectAttrs("WTSYSTEM", {{"USERNAME", kAttrText, 64, 216, "_USERNAME_"},
+                           {"NETADDRESS", kAttrText, 16, 304, "_NETWORKADDR_"},
+                           {"UUSERNAME", kAttrUtf8, 388, 404, "_UUSERNAME_"},
+                           {"NETADDR6", kAttrText, 52, 808, ""},
+                           {"SYSUPTIME8", kAttrInt64, 8, 884, "System Up Time"},
+                           {"NUMLPRCSR", kAttrInt32, 4, 892, "_NUMLCPUS_"}});
+
+  ExpectTable("NTPROCRSUM", 340, 22, 0, 0);
+  ExpectAttrs("NTPROCRSUM", {{"TOPPROCNAM", kAttrText, 64, 264, ""},
+                             {"TOPPROCAVG", kAttrInt32, 4, 336, ""}});
+}
+
+TEST(CatalogueDescriptors, NetworkTables) {
+  ExpectTable("NETWRKIN", 476, 28, 240, 2);
+  // UINTFINST holds the interface name as UTF-8 but is described as text.
+  ExpectAttrs("NETWRKIN", {{"OUTQLENK", kAttrInt32, 4, 220, "Output Queue Length *0.001"},
+                           {"GLOBALADDR", kAttrText, 52, 244, ""},
+                           {"UINTFINST", kAttrText, 128, 348, "_INSTANCE_"}});
+  ExpectTable("NTNETWRKIN", 476, 25, 264, 2);
+  ExpectAttrs("NTNETWRKIN", {{"UINTFINST", kAttrText, 128, 80, "_INSTANCE_"},
+                             {"CURBANDW", kAttrInt64, 8, 236, "Current Bandwidth"},
+                             {"PKTSNUSE", kAttrInt64, 8, 468, "Packets Sent Unicast/sec"}});
+
+  ExpectTable("UDPSTATS", 236, 11, 243, 1);
+  ExpectSample("UDPSTATS", 0, 845, "UDP", "before Windows 5.2");
+  ExpectSample("UDPSTATS", 1, 910, "UDPv4", "Windows 5.2 and later");
+
+  ExpectTable("NETSEGMT", 180, 12, 240, 2);
+  ExpectAttrs("NETSEGMT", {{"PCTNETUT", kAttrInt32, 4, 152, "% Network utilization *1000000"}});
+
+  // Two undeclared bytes between DNSNAME and IPVERSION.
+  ExpectTable("NTIPADDR", 616, 7, 0, 0);
+  ExpectAttrs("NTIPADDR", {{"IPADDRESS", kAttrText, 50, 144, ""},
+                           {"DNSNAME", kAttrUtf8, 388, 194, ""},
+                           {"IPVERSION", kAttrInt32, 4, 584, ""},
+                           {"MACADDRESS", kAttrText, 28, 588, ""}});
+
+  ExpectTable("NTNETWPORT", 772, 11, 0, 0);
+  ExpectAttrs("NTNETWPORT", {{"LOCALNAME", kAttrText, 256, 210, ""},
+                             {"REMOTENAME", kAttrText, 256, 516, ""}});
+
+  ExpectTable("OSMRASPT", 220, 22, 240, 4);
+  ExpectAttrs("OSMRASPT", {{"PORT", kAttrText, 64, 88, "_INSTANCE_"},
+                           {"FRAMER", kAttrInt32, 4, 180, "Frames Received."}});
+}
+
+TEST(CatalogueDescriptors, WebAndInternetServiceTables) {
+  ExpectTable("WEBSVC", 392, 62, 243, 3);
+  ExpectSample("WEBSVC", 0, 480, "Web Service", "IIS 4");
+  ExpectSample("WEBSVC", 1, 515, "Web Service", "IIS 5 and later");
+  ExpectAttrs("WEBSVC",
+              {{"INSTCNAME", kAttrText, 64, 88, "_ZATTRIB_; _INSTANCE_"},
+               {"CONATTMP", kAttrInt32, 4, 152,
+                "_ZVALUE_; Total Connection Attempts | Total Connection Attempts (all instances)"},
+               {"POSTREQS", kAttrInt32, 4, 212, "Total Post Requests"},
+               {"ISAPEXRQ", kAttrInt32, 4, 216, "Total ISAPI Extension Requests"},
+               {"BYTTOTSE8", kAttrInt64, 8, 384, "Bytes Total/sec"}});
+
+  ExpectTable("IISSTATS", 272, 20, 243, 1);
+  ExpectSample("IISSTATS", 0, 890, "Internet Information Services Global", "IIS below 4");
+  ExpectAttrs("IISSTATS", {{"ASBWUSE", kAttrInt32, 4, 216,
+                            "Measured Async I/O Bandwidth usage/ | "
+                            "Measured Async I/O Bandwidth usage"}});
+
+  ExpectTable("SMTPSRV", 368, 59, 243, 2);
+  ExpectAttrs("SMTPSRV", {{"KBYTERCVT", kAttrInt32, 4, 176, "Bytes Received Total *0.000976563"},
+                          {"TOTCONERR", kAttrInt32, 4, 364, "Total Connection Errors"}});
+
+  ExpectTable("INDEXSVCF", 556, 9, 243, 1);
+  ExpectAttrs("INDEXSVCF", {{"BINDTIME", kAttrInt32, 4, 152, "_ZVALUE_; Binding time (msec)"},
+                            {"UINSTCNAME", kAttrUtf8, 392, 164, "_INSTANCE_"}});
+
+  ExpectTable("HTTPCNDX", 248, 14, 243, 1);
+  ExpectSample("HTTPCNDX", 1, 1100, "Http Indexing Service", "IIS 5 and later");
+}
+
+TEST(CatalogueDescriptors, InventoryTables) {
+  ExpectTable("NTSERVICE", 1468, 15, 0, 0);
+  ExpectAttrs("NTSERVICE", {{"CURRSTAT", kAttrText, 20, 152, ""},
+                            {"UDISPNAME", kAttrUtf8, 400, 368, ""},
+                            {"USRVCNAME", kAttrUtf8, 256, 1212, ""}});
+  ExpectTable("NTPRINTER", 2424, 28, 0, 0);
+  ExpectAttrs("NTPRINTER", {{"STTIME", kAttrText, 8, 736, ""},
+                            {"USEPFILE", kAttrUtf8, 392, 2016, ""},
+                            {"AVGPPM8", kAttrInt64, 8, 2408, ""},
+                            {"CJOBS8", kAttrInt64, 8, 2416, ""}});
+  ExpectTable("WTREGISTRY", 1616, 9, 0, 0);
+  ExpectAttrs("WTREGISTRY", {{"ROOTKEY", kAttrInt32, 4, 88, ""},
+                             {"STRVALUE", kAttrUtf8, 1128, 484, ""},
+                             {"NUMVALUE", kAttrInt32, 4, 1612, ""}});
+  ExpectTable("NTMNTPT", 624, 6, 0, 0);
+  ExpectAttrs("NTMNTPT", {{"MNTPTSTATE", kAttrText, 12, 612, ""}});
+}
+
+TEST(CatalogueDescriptors, EventFileAndWatchdogTables) {
+  // USERID is text although the record also has a UTF-8 UUSERID.
+  ExpectTable("NTEVTLOG", 3124, 22, 0, 0);
+  ExpectAttrs("NTEVTLOG", {{"USERID", kAttrText, 32, 248, ""},
+                           {"DESCRIP", kAttrText, 1128, 300, ""},
+                           {"UUSERID", kAttrUtf8, 52, 1924, ""},
+                           {"DUPCNT", kAttrInt64, 8, 3116, ""}});
+  ExpectTable("NTFLCHG", 1532, 31, 0, 0);
+  ExpectAttrs("NTFLCHG", {{"WATCHTREE", kAttrText, 1, 688, ""},
+                          {"FCFILLER", kAttrText, 2, 730, ""},
+                          {"TOTALHITS8", kAttrInt64, 8, 1524, ""}});
+  // Two undeclared bytes between AGENTHOST and CHECKFREQ.
+  ExpectTable("OSMWDGSTAT", 1392, 24, 0, 0);
+  ExpectAttrs("OSMWDGSTAT", {{"AGENTHOST", kAttrUtf8, 256, 398, ""},
+                             {"CHECKFREQ", kAttrInt32, 4, 656, ""},
+                             {"PID", kAttrInt64, 8, 676, ""},
+                             {"INSTNAME", kAttrText, 64, 1328, ""}});
+  // Records ending with two bytes of padding.
+  ExpectTable("OSMWDGCAP", 3000, 23, 0, 0);
+  ExpectAttrs("OSMWDGCAP", {{"MEMTHRES", kAttrInt64, 8, 2948, ""},
+                            {"OSNAME", kAttrUtf8, 30, 2968, ""}});
+  ExpectTable("OSMWDGMGMT", 528, 11, 0, 0);
+  ExpectAttrs("OSMWDGMGMT", {{"BUILDNUM", kAttrText, 128, 398, ""}});
+  ExpectTable("OSMWDGALRT", 484, 10, 0, 0);
+}
+
+TEST(CatalogueDescriptors, ProcessThreadJobRedirectorAndServerTables) {
+  // USERID is text in both process tables.
+  ExpectTable("WTPROCESS", 1028, 35, 243, 20);
+  ExpectAttrs("WTPROCESS", {{"INSTCNAME", kAttrText, 64, 216, "_INSTANCE_"},
+                            {"BINPATH", kAttrUtf8, 388, 372, "_INSTANCE_"},
+                            {"USERID", kAttrText, 256, 764, ""},
+                            {"PROCCOUNT", kAttrInt32, 4, 1024, ""}});
+  ExpectTable("NTPROCESS", 960, 32, 264, 20);
+  ExpectAttrs("NTPROCESS", {{"BINPATH", kAttrUtf8, 388, 160, ""},
+                            {"ELAPSEDTME", kAttrInt64, 8, 548, "Elapsed Time"},
+                            {"USERID", kAttrText, 256, 640, ""},
+                            {"WRKKBYTEPK", kAttrInt64, 8, 952, "Working Set Peak *0.000976563"}});
+  ExpectTable("PROCESSIO", 704, 17, 240, 20);
+  ExpectAttrs("PROCESSIO", {{"ZATTRIB", kAttrText, 64, 88, ""}});
+  ExpectTable("WTTHREAD", 328, 19, 243, 80);
+  ExpectTable("JOBOBJ", 644, 25, 243, 2);
+  ExpectAttrs("JOBOBJ", {{"PCTKERMT", kAttrInt32, 4, 152, "_ZVALUE_; Current % Kernel Mode Time"},
+                         {"UINSTCNAME", kAttrUtf8, 392, 204, "_INSTANCE_"},
+                         {"TMSUM8", kAttrInt64, 8, 636, "Total mSec - User Mode"}});
+  ExpectTable("NTREDIRECT", 476, 57, 264, 1);
+  ExpectAttrs("NTREDIRECT", {{"ZATTRIB", kAttrText, 64, 80, ""},
+                             {"ZVALUE", kAttrText, 64, 144, ""},
+                             {"BYTRECVPS", kAttrInt32, 4, 208, "Bytes Received/sec"}});
+  ExpectTable("NTSERVERQ", 248, 20, 264, 2);
+  ExpectSample("NTSERVERQ", 0, 2025, "Server Work Queues", "");
+}
+
+TEST(CatalogueDescriptors, MessageQueuingDhcpDnsAndPrintQueueTables) {
+  // QUEINSTLG is text although it carries the long queue name.
+  ExpectTable("MSMQQUE", 424, 10, 240, 1);
+  ExpectAttrs("MSMQQUE", {{"QUEINST", kAttrText, 64, 88, "Queue Instance"},
+                          {"QUEINSTLG", kAttrText, 256, 168, "Queue Instance"}});
+  ExpectTable("MSMQSESS", 312, 15, 240, 1);
+  ExpectSample("MSMQSESS", 0, 1005, "MSMQ Sessions", "generally");
+  ExpectSample("MSMQSESS", 1, 1010, "MSMQ Session", "Windows 6 servers and domain controllers");
+  ExpectAttrs("MSMQSESS", {{"SESSNAME", kAttrText, 64, 216, "Session"}});
+  ExpectTable("PRINTQ", 576, 25, 243, 1);
+  ExpectAttrs("PRINTQ", {{"INSTCNAME", kAttrText, 64, 88, "_ZATTRIB_; _INSTANCE_"},
+                         {"UINSTCNAME", kAttrUtf8, 336, 204, "_INSTANCE_"},
+                         {"TPAGPRINT8", kAttrInt64, 8, 568, "Total Pages Printed"}});
+  ExpectTable("DNSWINS", 248, 14, 243, 1);
+  ExpectSample("DNSWINS", 0, 1095, "DNS", "");
+}
+
+}  // namespace
+}  // namespace osm
