@@ -425,7 +425,9 @@ void ExpectAttrs(const char* tableName, std::initializer_list<Expect> expected) 
     EXPECT_EQ(a->type, e.type);
     EXPECT_EQ(a->width, e.width);
     EXPECT_EQ(a->offset, e.offset);
-    if (e.source != nullptr) EXPECT_STREQ(a->source, e.source);
+    if (e.source != nullptr) {
+      EXPECT_STREQ(a->source, e.source);
+    }
   }
 }
 
