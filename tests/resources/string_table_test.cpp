@@ -1,0 +1,393 @@
+// The string table as linked into an executable: every string is loaded by id
+// from this test program's own resources, the way the agent and the counter
+// server load them, and the descriptions are checked against the row records
+// of the catalogue.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "description_reader.h"
+#include "resources/resource_ids.h"
+#include "tables/catalogue.h"
+
+namespace {
+
+using osm::AttrDef;
+using osm::TableDef;
+using osmtest::FixedDataDescription;
+using osmtest::SampleDescription;
+
+// The loaders of the agent and the counter server use 4096-byte buffers.
+constexpr int kLoaderBuffer = 4096;
+
+// The string with this id; *found tells an absent string from an empty one.
+std::string Load(UINT id, bool* found = nullptr) {
+  char buffer[2 * kLoaderBuffer];
+  const int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+  if (found != nullptr) *found = length > 0;
+  return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+}
+
+// What the catalogue says fills an attribute: an optional fixed-data name and
+// the counter of each description (one entry when both descriptions agree).
+struct Counter {
+  std::string name;
+  double scale = 1;
+};
+struct Source {
+  std::string fixed;
+  std::vector<Counter> counters;
+};
+
+bool IsFixedName(const std::string& name) {
+  return name.size() > 2 && name.front() == '_' && name.back() == '_' && name != "_INSTANCE_";
+}
+
+Source ParseSource(const char* text) {
+  Source source;
+  std::string rest = text;
+  if (rest.empty()) return source;
+  const std::size_t semicolon = rest.find("; ");
+  if (semicolon != std::string::npos) {
+    source.fixed = rest.substr(0, semicolon);
+    rest = rest.substr(semicolon + 2);
+  } else if (IsFixedName(rest)) {
+    source.fixed = rest;
+    return source;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t bar = rest.find(" | ", start);
+    std::string part = rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    Counter counter;
+    const std::size_t star = part.find(" *");
+    if (star != std::string::npos) {
+      counter.scale = std::strtod(part.c_str() + star + 2, nullptr);
+      part.erase(star);
+    }
+    counter.name = part;
+    source.counters.push_back(counter);
+    if (bar == std::string::npos) break;
+    start = bar + 3;
+  }
+  return source;
+}
+
+const AttrDef* AttributeAt(const TableDef& table, int offset) {
+  for (std::uint32_t i = 0; i < table.attrCount; ++i) {
+    if (table.attrs[i].offset == offset) return &table.attrs[i];
+  }
+  return nullptr;
+}
+
+// The row attribute type a description column type writes.
+std::uint16_t AttrTypeOfColumn(int type) {
+  switch (type) {
+    case 2:
+    case 5: return osm::kAttrInt32;
+    case 6: return osm::kAttrInt64;
+    case 3: return osm::kAttrText;
+    case 4: return osm::kAttrUtf8;
+    default: return 0;
+  }
+}
+
+bool ReadDescription(int id, SampleDescription* out, std::string* error) {
+  return osmtest::ReadSampleDescription(Load(id), Load(id + 1), Load(id + 2), Load(id + 3),
+                                        Load(id + 4), out, error);
+}
+
+int DescriptionCount(const TableDef& table) {
+  return (table.samples[0].id != 0) + (table.samples[1].id != 0);
+}
+
+TEST(SampleDescriptions, EveryReferencedDescriptionIsComplete) {
+  std::set<int> ids;
+  for (std::size_t t = 0; t < osm::TableCount(); ++t) {
+    const TableDef& table = *osm::AllTables()[t];
+    for (const osm::SampleDef& sample : table.samples) {
+      if (sample.id == 0) continue;
+      ids.insert(sample.id);
+      for (int k = 0; k < 5; ++k) {
+        SCOPED_TRACE(std::string(table.name) + " string " + std::to_string(sample.id + k));
+        bool found = false;
+        const std::string text = Load(sample.id + k, &found);
+        EXPECT_TRUE(found);
+        EXPECT_LT(text.size(), static_cast<std::size_t>(kLoaderBuffer));
+      }
+    }
+  }
+  EXPECT_EQ(ids.size(), 64u);
+}
+
+TEST(SampleDescriptions, LayOutTheRowRecordOfTheirTable) {
+  int checked = 0;
+  for (std::size_t t = 0; t < osm::TableCount(); ++t) {
+    const TableDef& table = *osm::AllTables()[t];
+    const int descriptions = DescriptionCount(table);
+    if (descriptions == 0) continue;
+    std::set<const AttrDef*> coveredByAny;
+    for (int k = 0; k < descriptions; ++k) {
+      const osm::SampleDef& sample = table.samples[k];
+      SCOPED_TRACE(std::string(table.name) + " description " + std::to_string(sample.id));
+      SampleDescription d;
+      std::string error;
+      if (!ReadDescription(sample.id, &d, &error)) {
+        ADD_FAILURE() << error;
+        continue;
+      }
+      ++checked;
+      EXPECT_EQ(d.rowSize, static_cast<int>(table.rowSize));
+      EXPECT_EQ(d.rows, table.initialCapacity);
+      EXPECT_EQ(d.objectFlag, 1);
+      EXPECT_EQ(d.object, sample.object);
+
+      std::set<const AttrDef*> covered;
+      int previousEnd = 0;
+      for (int i = 0; i < d.columns; ++i) {
+        SCOPED_TRACE("column " + std::to_string(i) + " \"" + d.names[i] + "\"");
+        const int offset = d.offsets[i];
+        const int width = d.widths[i];
+        EXPECT_GE(offset, previousEnd) << "columns overlap or are out of order";
+        EXPECT_LE(offset + width, d.rowSize);
+        previousEnd = offset + width;
+
+        const AttrDef* attr = AttributeAt(table, offset);
+        if (attr == nullptr) {
+          ADD_FAILURE() << "no attribute at offset " << offset;
+          continue;
+        }
+        covered.insert(attr);
+        EXPECT_EQ(width, attr->width) << attr->name;
+        EXPECT_EQ(AttrTypeOfColumn(d.types[i]), attr->type) << attr->name;
+        if (d.types[i] == 5) {
+          EXPECT_STREQ(attr->name, "STARTADDR");
+        }
+
+        const Source source = ParseSource(attr->source);
+        if (source.counters.empty()) {
+          ADD_FAILURE() << attr->name << " is not filled by a counter";
+          continue;
+        }
+        const Counter& counter =
+            source.counters.size() == 1 ? source.counters[0] : source.counters[k];
+        EXPECT_EQ(d.names[i], counter.name) << attr->name;
+        const bool nameColumn = d.types[i] == 3 || d.types[i] == 4;
+        EXPECT_EQ(d.scales[i], nameColumn ? 0.0 : counter.scale) << attr->name;
+      }
+
+      for (std::uint32_t a = 0; a < table.attrCount; ++a) {
+        const AttrDef& attr = table.attrs[a];
+        const Source source = ParseSource(attr.source);
+        // A counter named per description, or the table's only description:
+        // this description must fill the attribute.
+        const bool required = source.counters.size() > 1 ||
+                              (descriptions == 1 && !source.counters.empty());
+        if (required) {
+          EXPECT_EQ(covered.count(&attr), 1u) << attr.name << " not filled";
+        }
+      }
+      coveredByAny.insert(covered.begin(), covered.end());
+    }
+    for (std::uint32_t a = 0; a < table.attrCount; ++a) {
+      const AttrDef& attr = table.attrs[a];
+      if (!ParseSource(attr.source).counters.empty()) {
+        EXPECT_EQ(coveredByAny.count(&attr), 1u)
+            << table.name << "." << attr.name << " filled by no description";
+      }
+    }
+  }
+  EXPECT_EQ(checked, 64);
+}
+
+// The leading attributes are laid out by the fixed-data description, and every
+// pseudo-column fits in the row the counter server is told about: it writes
+// them into each row of the buffer it is given.
+TEST(FixedDataDescriptions, LayOutTheLeadingAttributes) {
+  std::set<int> ids;
+  for (std::size_t t = 0; t < osm::TableCount(); ++t) {
+    const TableDef& table = *osm::AllTables()[t];
+    if (table.fixedData == 0) continue;
+    ids.insert(table.fixedData);
+    SCOPED_TRACE(std::string(table.name) + " fixed data " + std::to_string(table.fixedData));
+    FixedDataDescription f;
+    std::string error;
+    if (!osmtest::ReadFixedDataDescription(Load(table.fixedData), Load(table.fixedData + 1),
+                                           Load(table.fixedData + 2), &f, &error)) {
+      ADD_FAILURE() << error;
+      continue;
+    }
+    std::set<std::string> named;
+    for (std::size_t j = 0; j < f.names.size(); ++j) {
+      named.insert(f.names[j]);
+      const AttrDef* attr = AttributeAt(table, f.offsets[j]);
+      if (attr == nullptr) {
+        ADD_FAILURE() << f.names[j] << ": no attribute at offset " << f.offsets[j];
+        continue;
+      }
+      const Source source = ParseSource(attr->source);
+      EXPECT_EQ(source.fixed, f.names[j]) << attr->name;
+      if (source.counters.empty()) {
+        EXPECT_EQ(f.widths[j], attr->width) << attr->name;
+      } else {
+        // Counters that start inside the _ZATTRIB_/_ZVALUE_ group: the
+        // pseudo-column spans them and is only written when fixed data names it.
+        EXPECT_GE(f.widths[j], attr->width) << attr->name;
+      }
+      for (int k = 0; k < DescriptionCount(table); ++k) {
+        SampleDescription d;
+        if (ReadDescription(table.samples[k].id, &d, &error)) {
+          EXPECT_LE(f.offsets[j] + f.widths[j], d.rowSize)
+              << f.names[j] << " outside the row of description " << table.samples[k].id;
+        }
+      }
+    }
+    for (std::uint32_t a = 0; a < table.attrCount; ++a) {
+      const std::string fixed = ParseSource(table.attrs[a].source).fixed;
+      if (!fixed.empty()) {
+        EXPECT_EQ(named.count(fixed), 1u) << table.attrs[a].name << " (" << fixed << ")";
+      }
+    }
+  }
+  EXPECT_EQ(ids, (std::set<int>{IDS_FIXED_SAMPLE, IDS_FIXED_SAMPLE_Z, IDS_FIXED_SYSTEM,
+                                IDS_FIXED_TIMESTAMP}));
+
+  // The table loader takes the origin attribute's name and width from the
+  // first entries of 240 and 241.
+  FixedDataDescription origin;
+  std::string error;
+  ASSERT_TRUE(osmtest::ReadFixedDataDescription(
+      Load(IDS_ORIGIN_ATTRIBUTE), Load(IDS_ORIGIN_WIDTH), Load(IDS_FIXED_SAMPLE + 2), &origin,
+      &error))
+      << error;
+  EXPECT_EQ(origin.names[0], "_ORIGIN_");
+  EXPECT_EQ(std::atoi(Load(IDS_ORIGIN_WIDTH).c_str()), 64);
+}
+
+TEST(SampleDescriptions, HeaderConstantsNameTheCatalogueDescriptions) {
+  const std::vector<std::pair<const char*, int>> named = {
+      {"NTPAGEFILE", IDS_DESC_NTPAGEFILE},   {"WTLOGCLDSK", IDS_DESC_WTLOGCLDSK_PRE5},
+      {"WTLOGCLDSK", IDS_DESC_WTLOGCLDSK},   {"WTPHYSDSK", IDS_DESC_WTPHYSDSK_V3},
+      {"WTPHYSDSK", IDS_DESC_WTPHYSDSK},     {"WTSYSTEM", IDS_DESC_WTSYSTEM},
+      {"UDPSTATS", IDS_DESC_UDPSTATS_V52},   {"ACTSRVPG", IDS_DESC_ACTSRVPG_IIS_PRE4},
+      {"WEBSVC", IDS_DESC_WEBSVC_IIS4},      {"SMTPSRV", IDS_DESC_SMTPSRV},
+      {"MSMQSESS", IDS_DESC_MSMQSESS_V6_SERVER}, {"NTSERVERQ", IDS_DESC_NTSERVERQ},
+  };
+  for (const auto& entry : named) {
+    const TableDef* table = osm::FindTable(entry.first);
+    ASSERT_NE(table, nullptr) << entry.first;
+    EXPECT_TRUE(table->samples[0].id == entry.second || table->samples[1].id == entry.second)
+        << entry.first << " " << entry.second;
+  }
+}
+
+std::string Format(UINT id, const std::vector<std::string>& inserts) {
+  // FormatMessage reads as many arguments as the text names; always offer three.
+  std::vector<std::string> args = inserts;
+  args.resize(3);
+  DWORD_PTR argv[3] = {reinterpret_cast<DWORD_PTR>(args[0].c_str()),
+                       reinterpret_cast<DWORD_PTR>(args[1].c_str()),
+                       reinterpret_cast<DWORD_PTR>(args[2].c_str())};
+  const std::string text = Load(id);
+  char out[1024] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 text.c_str(), 0, 0, out, sizeof out,
+                                 reinterpret_cast<va_list*>(argv));
+  return std::string(out, n);
+}
+
+TEST(ConsoleMessages, FormatWithTheirInserts) {
+  const std::string prefix = Load(IDS_MSG_PREFIX);
+  const std::string title = Load(IDS_DISPLAY_TITLE);
+  ASSERT_EQ(prefix, "OSM");
+  ASSERT_FALSE(title.empty());
+
+  // Severity letter and the id's last three digits follow the prefix insert.
+  const std::vector<std::pair<UINT, char>> severities = {
+      {IDS_MSG_BANNER, 'I'},         {IDS_MSG_CONSOLE_MODE, 'I'},  {IDS_MSG_DISPATCHER_FAIL, 'E'},
+      {IDS_MSG_UNKNOWN_OPTION, 'E'}, {IDS_MSG_REGISTER_FAIL, 'E'}, {IDS_MSG_CONNECT_FAIL, 'E'},
+      {IDS_MSG_LOAD_DLL_FAIL, 'E'},  {IDS_MSG_ENTRY_POINT, 'E'},   {IDS_MSG_INIT_FAIL, 'E'}};
+  for (const auto& entry : severities) {
+    const std::string expected =
+        std::string("%1") + entry.second + std::to_string(entry.first % 1000 + 1000).substr(1);
+    EXPECT_EQ(Load(entry.first).substr(0, 6), expected) << entry.first;
+  }
+
+  EXPECT_EQ(Format(IDS_MSG_CONSOLE_MODE, {prefix, title, Load(IDS_CONSOLE_VERSION)}),
+            "OSMI101: Starting " + title + " (V601) in console mode.");
+  EXPECT_EQ(Format(IDS_MSG_UNKNOWN_OPTION, {prefix, "-install"}),
+            "OSME103: Unknown option \"-install\" was specified. Ending process.");
+  EXPECT_EQ(Format(IDS_MSG_DISPATCHER_FAIL, {prefix}),
+            "OSME102: Error starting as a system service.");
+  EXPECT_EQ(Format(IDS_MSG_REGISTER_FAIL, {prefix}), "OSME104: Failed to register the DLL");
+  EXPECT_EQ(Format(IDS_MSG_CONNECT_FAIL, {prefix}),
+            "OSME105: Unable to Connect to Kounter Service. Ending Process.");
+  EXPECT_EQ(Format(IDS_MSG_LOAD_DLL_FAIL, {prefix}),
+            "OSME106: Unable to Load DLL during registration");
+  EXPECT_EQ(Format(IDS_MSG_ENTRY_POINT, {prefix}),
+            "OSME107: Unable to locate entry point during DLL registration.");
+  EXPECT_EQ(Format(IDS_MSG_INIT_FAIL, {prefix}), "OSME109: Counter service failed to initialize.");
+
+  // The banner: the title with the banner version, then two more lines.
+  const std::string banner = Format(IDS_MSG_BANNER, {prefix, title, Load(IDS_BANNER_VERSION)});
+  EXPECT_EQ(banner.rfind("OSMI100: " + title, 0), 0u) << banner;
+  EXPECT_NE(banner.find("Version 6.2.2"), std::string::npos) << banner;
+  std::size_t lines = 1;
+  for (std::size_t p = banner.find("\r\n"); p != std::string::npos; p = banner.find("\r\n", p + 2))
+    ++lines;
+  EXPECT_EQ(lines, 3u) << banner;
+}
+
+TEST(StringTable, NamesAndFixedTexts) {
+  const std::vector<std::pair<UINT, const char*>> texts = {
+      {IDS_CONSOLE_VERSION, "601"},
+      {IDS_BANNER_VERSION, "6.2.2"},
+      {IDS_REG_VERSION_KEY, "Ver610"},
+      {IDS_REG_BRANCH_KEY, "Primary"},
+      {IDS_SERVICE_NAME, "mx_agent"},
+      {IDS_PERF_DLL, "OSMPERF.DLL"},
+      {IDS_PERF_PROGID, "Velmor.OSMSRV.KOUNTER1"},
+      {IDS_SHUTDOWN_EVENT, "OSM-SHUTDOWN"},
+      {IDS_STATE_COUNT, "8"},
+      {IDS_STATE_FIRST + 0, "Unknown"},
+      {IDS_STATE_FIRST + 4, "Running"},
+      {IDS_STATE_FIRST + 7, "Paused"},
+      {IDS_START_TYPE_COUNT, "5"},
+      {IDS_START_TYPE_FIRST + 0, "Boot"},
+      {IDS_START_TYPE_FIRST + 4, "Disabled"},
+      {IDS_NAME_UNKNOWN, "Unknown"},
+  };
+  for (const auto& entry : texts) EXPECT_EQ(Load(entry.first), entry.second) << entry.first;
+  for (UINT id : {IDS_PRODUCT_CODE, IDS_AFFINITY, IDS_PERF_PROGID_VERSION}) {
+    EXPECT_FALSE(Load(id).empty()) << id;
+  }
+
+  // Every state and start type below its count has a name.
+  const int states = std::atoi(Load(IDS_STATE_COUNT).c_str());
+  for (int s = 0; s < states; ++s) EXPECT_FALSE(Load(IDS_STATE_FIRST + s).empty()) << s;
+  const int starts = std::atoi(Load(IDS_START_TYPE_COUNT).c_str());
+  for (int s = 0; s < starts; ++s) EXPECT_FALSE(Load(IDS_START_TYPE_FIRST + s).empty()) << s;
+}
+
+TEST(StringTable, DefaultEventDescriptionsKeepTheirTrailingBlanks) {
+  const std::string local = Format(IDS_EVENT_DEFAULT_LOCAL, {"7", "MySource"});
+  EXPECT_EQ(local,
+            "The description for Event ID ( 7 ) in Source ( MySource ) could not be found.  "
+            "It contains the following insertion string(s):  ");
+  const std::string remote = Format(IDS_EVENT_DEFAULT_REMOTE, {"7", "MySource"});
+  EXPECT_EQ(remote.rfind("The description for Event ID ( 7 ) in Source ( MySource ) cannot be "
+                         "found.  The local computer",
+                         0),
+            0u);
+  const std::string end = "part of the event:        ";
+  ASSERT_GE(remote.size(), end.size());
+  EXPECT_EQ(remote.substr(remote.size() - end.size()), end);
+}
+
+}  // namespace
