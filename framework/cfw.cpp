@@ -65,7 +65,25 @@ struct Entry {
   dcfa* request = nullptr;  // null once closed
   std::thread thread;
   bool finished = false;    // the thread left its loop (guarded by RunState::lock)
+  bool abandoned = false;   // cfwmain gave up waiting; the thread cleans up
 };
+
+// Called by a request thread as it ends. An abandoned entry belongs to its
+// thread: the thread closes the request and frees the entry.
+void LeaveThread(RunState& run, Entry* e) {
+  bool abandoned;
+  {
+    std::lock_guard<std::mutex> lk(run.lock);
+    e->finished = true;
+    abandoned = e->abandoned;
+    run.changed.notify_all();
+  }
+  if (abandoned) {
+    if (e->request) cfw::CloseRequest(e->request);
+    cfw::LogLine("request " + e->spec.name + " left its table after shut-down and is closed");
+    delete e;
+  }
+}
 
 // The request object that carries a take-action command.
 class AutomationRequest : public dcfa {
@@ -168,9 +186,7 @@ void RunSampled(std::shared_ptr<RunState> run, Entry* e) {
     clock::time_point now = clock::now();
     if (next < now) next = now;
   }
-  std::lock_guard<std::mutex> lk(run->lock);
-  e->finished = true;
-  run->changed.notify_all();
+  LeaveThread(*run, e);
 }
 
 void RunAction(std::shared_ptr<RunState> run, Entry* e) {
@@ -202,10 +218,11 @@ void RunAction(std::shared_ptr<RunState> run, Entry* e) {
       cfw::CloseRequest(request);
     }
   }
-  std::lock_guard<std::mutex> lk(run->lock);
-  --run->pending;
-  e->finished = true;
-  run->changed.notify_all();
+  {
+    std::lock_guard<std::mutex> lk(run->lock);
+    --run->pending;
+  }
+  LeaveThread(*run, e);
 }
 
 bool ReadFile(const std::string& path, std::string* text) {
@@ -474,12 +491,13 @@ int cfwmain(int argc, char** argv) {
       {
         std::lock_guard<std::mutex> lk(run->lock);
         finished = e->finished;
+        if (!finished) e->abandoned = true;
       }
       if (!finished) {
         Problem("request " + e->spec.name + " is still inside its table after " +
-                std::to_string(shutdownWait) + " s; it is left behind");
+                std::to_string(shutdownWait) + " s; it is closed when its sample returns");
         e->thread.detach();
-        e.release();  // the thread still uses it
+        e.release();  // its thread frees it
         continue;
       }
       e->thread.join();
