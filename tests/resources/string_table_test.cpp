@@ -8,11 +8,12 @@
 
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "description_reader.h"
+#include "perfsvc/sample.h"
 #include "resources/resource_ids.h"
 #include "tables/catalogue.h"
 
@@ -20,8 +21,7 @@ namespace {
 
 using osm::AttrDef;
 using osm::TableDef;
-using osmtest::FixedDataDescription;
-using osmtest::SampleDescription;
+using osmperf::CSample;
 
 // The loaders of the agent and the counter server use 4096-byte buffers.
 constexpr int kLoaderBuffer = 4096;
@@ -98,9 +98,34 @@ std::uint16_t AttrTypeOfColumn(int type) {
   }
 }
 
-bool ReadDescription(int id, SampleDescription* out, std::string* error) {
-  return osmtest::ReadSampleDescription(Load(id), Load(id + 1), Load(id + 2), Load(id + 3),
-                                        Load(id + 4), out, error);
+// The strings are US-ASCII; the counter server widens them before parsing.
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::string Narrow(const std::u16string& text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// Parses description `id`, with fixed-data description `fixedId` when not 0,
+// through the counter server's own parser, as DescribeSampleI does.
+bool Describe(int id, int fixedId, CSample* sample, std::string* error) {
+  std::u16string text[8];
+  for (int k = 0; k < 5; ++k) text[k] = Widen(Load(id + k));
+  for (int k = 0; k < 3 && fixedId != 0; ++k) text[5 + k] = Widen(Load(fixedId + k));
+  const std::int32_t result = sample->ProcessRawSampleDescription(
+      text[0].c_str(), text[1].c_str(), text[2].c_str(), text[3].c_str(), text[4].c_str(),
+      text[5].c_str(), text[6].c_str(), text[7].c_str());
+  *error = sample->DescriptionError();
+  return result == osmperf::kSampleOk;
+}
+
+// The second number of a header: the rows the agent preallocates, read the way
+// the table loader reads it (the counter server skips it).
+int HeaderRows(int id) {
+  std::istringstream header(Load(id));
+  int columns = 0, rows = -1;
+  header >> columns >> rows;
+  return rows;
 }
 
 int DescriptionCount(const TableDef& table) {
@@ -136,37 +161,37 @@ TEST(SampleDescriptions, LayOutTheRowRecordOfTheirTable) {
     for (int k = 0; k < descriptions; ++k) {
       const osm::SampleDef& sample = table.samples[k];
       SCOPED_TRACE(std::string(table.name) + " description " + std::to_string(sample.id));
-      SampleDescription d;
+      CSample d;
       std::string error;
-      if (!ReadDescription(sample.id, &d, &error)) {
+      if (!Describe(sample.id, table.fixedData, &d, &error)) {
         ADD_FAILURE() << error;
         continue;
       }
       ++checked;
-      EXPECT_EQ(d.rowSize, static_cast<int>(table.rowSize));
-      EXPECT_EQ(d.rows, table.initialCapacity);
-      EXPECT_EQ(d.objectFlag, 1);
-      EXPECT_EQ(d.object, sample.object);
+      EXPECT_EQ(d.RowSize(), table.rowSize);
+      EXPECT_EQ(HeaderRows(sample.id), table.initialCapacity);
+      EXPECT_EQ(d.ObjectFlag(), 1);
+      EXPECT_EQ(Narrow(d.ObjectName()), sample.object);
 
       std::set<const AttrDef*> covered;
-      int previousEnd = 0;
-      for (int i = 0; i < d.columns; ++i) {
-        SCOPED_TRACE("column " + std::to_string(i) + " \"" + d.names[i] + "\"");
-        const int offset = d.offsets[i];
-        const int width = d.widths[i];
-        EXPECT_GE(offset, previousEnd) << "columns overlap or are out of order";
-        EXPECT_LE(offset + width, d.rowSize);
-        previousEnd = offset + width;
+      std::uint32_t previousEnd = 0;
+      for (std::size_t i = 0; i < d.Columns().size(); ++i) {
+        const osmperf::SampleColumn& column = d.Columns()[i];
+        const std::string name = Narrow(column.name);
+        SCOPED_TRACE("column " + std::to_string(i) + " \"" + name + "\"");
+        EXPECT_GE(column.offset, previousEnd) << "columns overlap or are out of order";
+        EXPECT_LE(column.offset + column.width, d.RowSize());
+        previousEnd = column.offset + column.width;
 
-        const AttrDef* attr = AttributeAt(table, offset);
+        const AttrDef* attr = AttributeAt(table, static_cast<int>(column.offset));
         if (attr == nullptr) {
-          ADD_FAILURE() << "no attribute at offset " << offset;
+          ADD_FAILURE() << "no attribute at offset " << column.offset;
           continue;
         }
         covered.insert(attr);
-        EXPECT_EQ(width, attr->width) << attr->name;
-        EXPECT_EQ(AttrTypeOfColumn(d.types[i]), attr->type) << attr->name;
-        if (d.types[i] == 5) {
+        EXPECT_EQ(column.width, attr->width) << attr->name;
+        EXPECT_EQ(AttrTypeOfColumn(column.type), attr->type) << attr->name;
+        if (column.type == 5) {
           EXPECT_STREQ(attr->name, "STARTADDR");
         }
 
@@ -177,9 +202,9 @@ TEST(SampleDescriptions, LayOutTheRowRecordOfTheirTable) {
         }
         const Counter& counter =
             source.counters.size() == 1 ? source.counters[0] : source.counters[k];
-        EXPECT_EQ(d.names[i], counter.name) << attr->name;
-        const bool nameColumn = d.types[i] == 3 || d.types[i] == 4;
-        EXPECT_EQ(d.scales[i], nameColumn ? 0.0 : counter.scale) << attr->name;
+        EXPECT_EQ(name, counter.name) << attr->name;
+        const bool nameColumn = osmperf::IsNameColumn(column.type);
+        EXPECT_EQ(column.scale, nameColumn ? 0.0 : counter.scale) << attr->name;
       }
 
       for (std::uint32_t a = 0; a < table.attrCount; ++a) {
@@ -216,35 +241,35 @@ TEST(FixedDataDescriptions, LayOutTheLeadingAttributes) {
     if (table.fixedData == 0) continue;
     ids.insert(table.fixedData);
     SCOPED_TRACE(std::string(table.name) + " fixed data " + std::to_string(table.fixedData));
-    FixedDataDescription f;
-    std::string error;
-    if (!osmtest::ReadFixedDataDescription(Load(table.fixedData), Load(table.fixedData + 1),
-                                           Load(table.fixedData + 2), &f, &error)) {
-      ADD_FAILURE() << error;
-      continue;
-    }
+    // Read with each description of the table: the parser refuses a
+    // pseudo-column that lies outside the row the description states, since
+    // the counter server writes the pseudo-columns into every row it copies.
     std::set<std::string> named;
-    for (std::size_t j = 0; j < f.names.size(); ++j) {
-      named.insert(f.names[j]);
-      const AttrDef* attr = AttributeAt(table, f.offsets[j]);
-      if (attr == nullptr) {
-        ADD_FAILURE() << f.names[j] << ": no attribute at offset " << f.offsets[j];
+    for (int k = 0; k < DescriptionCount(table); ++k) {
+      SCOPED_TRACE("with description " + std::to_string(table.samples[k].id));
+      CSample f;
+      std::string error;
+      if (!Describe(table.samples[k].id, table.fixedData, &f, &error)) {
+        ADD_FAILURE() << error;
         continue;
       }
-      const Source source = ParseSource(attr->source);
-      EXPECT_EQ(source.fixed, f.names[j]) << attr->name;
-      if (source.counters.empty()) {
-        EXPECT_EQ(f.widths[j], attr->width) << attr->name;
-      } else {
-        // Counters that start inside the _ZATTRIB_/_ZVALUE_ group: the
-        // pseudo-column spans them and is only written when fixed data names it.
-        EXPECT_GE(f.widths[j], attr->width) << attr->name;
-      }
-      for (int k = 0; k < DescriptionCount(table); ++k) {
-        SampleDescription d;
-        if (ReadDescription(table.samples[k].id, &d, &error)) {
-          EXPECT_LE(f.offsets[j] + f.widths[j], d.rowSize)
-              << f.names[j] << " outside the row of description " << table.samples[k].id;
+      for (const osmperf::PseudoColumn& p : f.PseudoColumns()) {
+        const std::string name = Narrow(p.name);
+        named.insert(name);
+        EXPECT_LE(p.offset + p.width, f.RowSize()) << name;
+        const AttrDef* attr = AttributeAt(table, static_cast<int>(p.offset));
+        if (attr == nullptr) {
+          ADD_FAILURE() << name << ": no attribute at offset " << p.offset;
+          continue;
+        }
+        const Source source = ParseSource(attr->source);
+        EXPECT_EQ(source.fixed, name) << attr->name;
+        if (source.counters.empty()) {
+          EXPECT_EQ(p.width, attr->width) << attr->name;
+        } else {
+          // Counters that start inside the _ZATTRIB_/_ZVALUE_ group: the
+          // pseudo-column spans them and is only written when fixed data names it.
+          EXPECT_GE(p.width, attr->width) << attr->name;
         }
       }
     }
@@ -260,13 +285,10 @@ TEST(FixedDataDescriptions, LayOutTheLeadingAttributes) {
 
   // The table loader takes the origin attribute's name and width from the
   // first entries of 240 and 241.
-  FixedDataDescription origin;
-  std::string error;
-  ASSERT_TRUE(osmtest::ReadFixedDataDescription(
-      Load(IDS_ORIGIN_ATTRIBUTE), Load(IDS_ORIGIN_WIDTH), Load(IDS_FIXED_SAMPLE + 2), &origin,
-      &error))
-      << error;
-  EXPECT_EQ(origin.names[0], "_ORIGIN_");
+  std::istringstream origin(Load(IDS_ORIGIN_ATTRIBUTE));
+  std::string count, name;
+  origin >> count >> name;
+  EXPECT_EQ(name, "_ORIGIN_");
   EXPECT_EQ(std::atoi(Load(IDS_ORIGIN_WIDTH).c_str()), 64);
 }
 
