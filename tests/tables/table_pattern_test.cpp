@@ -1,0 +1,405 @@
+// The table class pattern: the generated base and manager classes, the
+// entry points, with the OSMTEST table and with catalogue tables.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/cfw_runtime.h"
+#include "framework/condition.h"
+#include "framework/osmtest_table.h"
+#include "tables/tables.h"
+
+namespace {
+
+using osmtest::MakeRow;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The condition of "where TEXT" on OSMTEST.
+cfw::ConditionRows Cond(const std::string& text) {
+  static std::vector<cfw::AttributeView> attrs;
+  if (attrs.empty()) {
+    const osm::TableDef& def = osm_osmtest_def();
+    for (std::uint32_t i = 0; i < def.attrCount; ++i)
+      attrs.push_back({def.attrs[i].name, def.attrs[i].type, def.attrs[i].width});
+  }
+  cfw::RequestSpec spec;
+  std::string error;
+  EXPECT_EQ(cfw::LineResult::kRequest, cfw::ParseRequestLine("report P OSMTEST where " + text, &spec, &error));
+  EXPECT_TRUE(cfw::CheckRequest(&spec, [](const std::string&) { return &attrs; }, &error)) << error;
+  return spec.condition;
+}
+
+// An OSMTEST request that counts its condition tests and can fail an insert.
+class Probe : public osm_osmtest_base {
+ public:
+  Probe(RequestDetail d, ContextInfo c, TableManager* m = nullptr) : osm_osmtest_base(d, c, m) {}
+  int TakeSample() override { return 0; }
+  int CheckForException(const void* row) override {
+    ++checks;
+    return osm_osmtest_base::CheckForException(row);
+  }
+  int InsertRow(const void* row) override {
+    if (++inserts == failAt) return DCF_E_NOMEM;
+    return osm_osmtest_base::InsertRow(row);
+  }
+  int checks = 0;
+  int inserts = 0;
+  int failAt = 0;
+};
+
+RequestDetail Detail(const char* name, int sampleType, int interval = 5) {
+  return cfw::MakeDetail("OSM", "OSMTEST", name, interval, sampleType);
+}
+
+std::string RowAt(dcfa& r, int i) { return std::string(r._data.rows + i * r._data.rowSize, r._data.rowSize); }
+std::string Bytes(const osmtest::Row& row) { return std::string(row.data(), row.size()); }
+
+TEST(AddData, SkipsRowsFailingTheConditionAndStopsAtAFailedInsert) {
+  cfw::ConditionRows cond = Cond("COUNT GT 5");
+  ContextInfo c = cfw::NewContext(&cond);
+  Probe p(Detail("P", 1), c);
+  std::vector<osmtest::Row> rows = {MakeRow("a", "", 1, 0), MakeRow("b", "", 7, 0),
+                                    MakeRow("c", "", 9, 0), MakeRow("d", "", 2, 0)};
+  std::vector<char> batch = osmtest::Batch(rows);
+
+  EXPECT_EQ(0, p.AddData(batch.data(), 0));
+  EXPECT_EQ(0, p.AddData(batch.data(), -3));
+  EXPECT_EQ(0, p.checks);
+
+  EXPECT_EQ(0, p.AddData(batch.data(), 4));
+  EXPECT_EQ(4, p.checks);
+  ASSERT_EQ(2, p._data.count);
+  EXPECT_EQ(Bytes(rows[1]), RowAt(p, 0));
+  EXPECT_EQ(Bytes(rows[2]), RowAt(p, 1));
+
+  ContextInfo all = cfw::NewContext(nullptr);
+  Probe q(Detail("Q", 3), all);
+  q.failAt = 2;
+  EXPECT_EQ(DCF_E_NOMEM, q.AddData(batch.data(), 4));
+  EXPECT_EQ(2, q.checks) << "rows after the failed insert are not tested";
+  EXPECT_EQ(2, q.inserts);
+  ASSERT_EQ(1, q._data.count);
+  EXPECT_EQ(Bytes(rows[0]), RowAt(q, 0));
+}
+
+TEST(InsertRow, GrowsByTheAllocationStepAndKeepsEveryRow) {
+  std::string out = ::testing::TempDir() + "insertrow_growth.jsonl";
+  std::remove(out.c_str());
+  ASSERT_TRUE(cfw::OpenOutput(out.c_str()));
+  ContextInfo c = cfw::NewContext(nullptr);
+  Probe p(Detail("G", 3, 0), c);
+  EXPECT_EQ(108, p._data.rowSize);
+  EXPECT_EQ(20, p._data.allocSize);
+  EXPECT_EQ(0, p._data.allocated);
+  std::vector<osmtest::Row> rows;
+  for (int i = 0; i < 45; ++i) {
+    rows.push_back(MakeRow("r" + std::to_string(i), "", i, 1000000000000LL + i));
+    ASSERT_EQ(0, p.InsertRow(rows.back().data()));
+    EXPECT_EQ(i < 20 ? 20 : i < 40 ? 40 : 60, p._data.allocated) << "after row " << i;
+  }
+  ASSERT_EQ(45, p._data.count);
+  for (int i = 0; i < 45; ++i) EXPECT_EQ(Bytes(rows[i]), RowAt(p, i)) << "row " << i;
+
+  EXPECT_EQ(0, p.Dispatch());
+  EXPECT_EQ(0, p._data.count);
+  EXPECT_EQ(60, p._data.allocated);
+  cfw::CloseOutput();
+  std::string text = ReadAll(out);
+  std::size_t lines = 0;
+  for (char ch : text) lines += ch == '\n';
+  EXPECT_EQ(45u, lines);
+  EXPECT_NE(std::string::npos, text.find("\"NAME\":\"r44\",\"UNAME\":\"\",\"COUNT\":44,\"TOTAL\":1000000000044}"));
+  std::remove(out.c_str());
+}
+
+TEST(CheckAttribute, MatchesUpperCaseNamesOnlyWithTheirTypes) {
+  ContextInfo c = cfw::NewContext(nullptr);
+  Probe p(Detail("P", 1), c);
+  osmtest::Row row = MakeRow("Disk C", "\xC3\xA9t\xC3\xA9", 7, 1LL << 40);
+  EXPECT_EQ(1, p.CheckAttribute(row.data(), "NAME", cfw::kOpEQ, "Disk C"));
+  EXPECT_EQ(0, p.CheckAttribute(row.data(), "name", cfw::kOpEQ, "Disk C"));
+  EXPECT_EQ(0, p.CheckAttribute(row.data(), "NAM", cfw::kOpEQ, "Disk C"));
+  EXPECT_EQ(0, p.CheckAttribute(row.data(), "NOSUCH", cfw::kOpNE, "x"));
+  EXPECT_EQ(0, p.CheckAttribute(row.data(), nullptr, cfw::kOpNE, "x"));
+  EXPECT_EQ(1, p.CheckAttribute(row.data(), "UNAME", cfw::kOpEQ, "\xC3\xA9t\xC3\xA9"));
+  EXPECT_EQ(1, p.CheckAttribute(row.data(), "COUNT", cfw::kOpGT, "6"));
+  EXPECT_EQ(0, p.CheckAttribute(row.data(), "COUNT", cfw::kOpGT, "7"));
+  EXPECT_EQ(1, p.CheckAttribute(row.data(), "TOTAL", cfw::kOpEQ, "1099511627776"));
+  EXPECT_EQ(1, p.CheckAttribute(row.data(), "TOTAL", cfw::kOpGT, "2147483647"));
+}
+
+TEST(GetAttributeInfo, DescribesEachAttributeInLowerCaseAndRejectsOutOfRange) {
+  ContextInfo c = cfw::NewContext(nullptr);
+  Probe p(Detail("P", 1), c);
+  ASSERT_EQ(6, p.GetAttributeCount());
+  AttributeInfo info;
+  ASSERT_EQ(0, p.GetAttributeInfo(&info, 0));
+  EXPECT_STREQ("originnode", info.name);
+  EXPECT_EQ(0, info.offset);
+  EXPECT_EQ(32, info.width);
+  EXPECT_EQ(DCF_ATTR_TEXT, info.type);
+  ASSERT_EQ(0, p.GetAttributeInfo(&info, 5));
+  EXPECT_STREQ("total", info.name);
+  EXPECT_EQ(92, info.offset);
+  EXPECT_EQ(8, info.width);
+  EXPECT_EQ(DCF_ATTR_INT64, info.type);
+
+  AttributeInfo untouched = {"sentinel", 1, 2, 3};
+  EXPECT_EQ(0x21060007, p.GetAttributeInfo(&untouched, 6));
+  EXPECT_EQ(0x21060007, p.GetAttributeInfo(&untouched, -1));
+  EXPECT_STREQ("sentinel", untouched.name);
+  EXPECT_EQ(1, untouched.offset);
+}
+
+// An agent with nothing to collect, for catalogue tables.
+template <class Base>
+class NullAgent : public Base {
+ public:
+  NullAgent(RequestDetail& d, ContextInfo& c, TableManager* m) : Base(d, c, m) {}
+  int TakeSample() override { return 0; }
+};
+
+// The messages of the trace file, without time, thread and unit.
+std::vector<std::string> TraceMessages(const std::string& path) {
+  std::vector<std::string> out;
+  std::istringstream in(ReadAll(path));
+  std::string line;
+  std::regex head(R"(^\S+ \S+ \[[0-9a-f]+\] \S+?\(\d+\) )");
+  while (std::getline(in, line)) out.push_back(std::regex_replace(line, head, ""));
+  return out;
+}
+
+class PrintSelf : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    trace_ = ::testing::TempDir() + "printself.trc";
+    std::remove(trace_.c_str());
+    RAS1_SetDestination(trace_.c_str());
+  }
+  void TearDown() override {
+    RAS1_SetDestination(nullptr);
+    RAS1_Configure(nullptr);
+    std::remove(trace_.c_str());
+  }
+  std::vector<std::string> Messages() {
+    RAS1_Close();
+    return TraceMessages(trace_);
+  }
+  std::string trace_;
+};
+
+TEST_F(PrintSelf, DumpsRequestThresholdsAndRowsAtFlowLevelOnly) {
+  cfw::ConditionRows cond = Cond("COUNT GT 5 OR NAME EQ \"x\"");
+  ContextInfo c = cfw::NewContext(&cond);
+  Probe p(Detail("P", 1, 5), c);
+  osmtest::Row r1 = MakeRow("b", "\xC3\xA9", 7, 9000000000LL);
+  osmtest::Row r2 = MakeRow("c", "", -1, -5);
+  p.InsertRow(r1.data());
+  p.InsertRow(r2.data());
+
+  RAS1_Configure("ERROR");
+  p.PrintSelf();
+  EXPECT_TRUE(Messages().empty());
+
+  RAS1_Configure("ERROR,osm_osmtest_base::PrintSelf=FLOW,dcfa::DumpThresholds=FLOW");
+  p.PrintSelf();
+  std::vector<std::string> m = Messages();
+  ASSERT_EQ(24u, m.size());
+  char head[96];
+  std::snprintf(head, sizeof head, "osm_osmtest_base @%p <%u,%u>", static_cast<void*>(&p), c.requestId,
+                c.handle);
+  EXPECT_EQ(head, m[0]);
+  std::string blank32(27, ' ');
+  std::vector<std::string> expected = {
+      head,
+      "\t::appl=OSM,table=OSMTEST,interval=5000,samptype=1",
+      "\tthreshold: COUNT GT 5",
+      "\t  OR",
+      "\tthreshold: NAME EQ \"x\"",
+      "\t_data {",
+      "\t\tcount=2, allocated=20, allocSize=20",
+      "\t\t{",
+      "\t\toriginnode=\"node1" + blank32 + "\"",
+      "\t\ttimestamp=\"1250301101530250\"",
+      "\t\tname=\"b" + std::string(15, ' ') + "\"",
+      "\t\tuname=\"\xC3\xA9" + std::string(22, ' ') + "\"",
+      "\t\tcount=7",
+      "\t\ttotal=9000000000",
+      "\t\t}",
+      "\t\t{",
+      "\t\toriginnode=\"node1" + blank32 + "\"",
+      "\t\ttimestamp=\"1250301101530250\"",
+      "\t\tname=\"c" + std::string(15, ' ') + "\"",
+      "\t\tuname=\"" + std::string(24, ' ') + "\"",
+      "\t\tcount=-1",
+      "\t\ttotal=-5",
+      "\t\t}",
+      "}",
+  };
+  EXPECT_EQ(expected, m);
+}
+
+TEST_F(PrintSelf, CatalogueTablesPrintEachFieldType) {
+  RAS1_Configure("ERROR,osm_nt*=FLOW");
+  const osm::TableDef* mem = osm::FindTable("NTMEMORY");
+  const osm::TableDef* page = osm::FindTable("NTPAGEFILE");
+  ASSERT_TRUE(mem && page);
+  ContextInfo c = cfw::NewContext(nullptr);
+  RequestDetail d = cfw::MakeDetail("OSM", "NTMEMORY", "M", 60, 3);
+  NullAgent<osm_ntmemory_base> m(d, c, nullptr);
+  EXPECT_EQ(static_cast<int>(mem->rowSize), m._data.rowSize);
+  std::vector<char> row(mem->rowSize, ' ');
+  for (std::uint32_t i = 0; i < mem->attrCount; ++i) {
+    const osm::AttrDef& a = mem->attrs[i];
+    if (a.type == osm::kAttrInt64) {
+      long long v = 4294967296LL + i;
+      std::memcpy(&row[a.offset], &v, 8);
+    }
+  }
+  m.InsertRow(row.data());
+  m.PrintSelf();
+
+  RequestDetail dp = cfw::MakeDetail("OSM", "NTPAGEFILE", "P", 0, 3);
+  NullAgent<osm_ntpagefile_base> p(dp, c, nullptr);
+  std::vector<char> prow(page->rowSize, 'x');
+  std::int32_t usage = 12;
+  std::memcpy(&prow[152], &usage, 4);  // USAGE
+  p.InsertRow(prow.data());
+  p.PrintSelf();
+
+  std::vector<std::string> msgs = Messages();
+  auto has = [&msgs](const std::string& s) {
+    for (const std::string& m : msgs)
+      if (m == s) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("\t::appl=OSM,table=NTMEMORY,interval=60000,samptype=3"));
+  for (std::uint32_t i = 0; i < mem->attrCount; ++i) {
+    const osm::AttrDef& a = mem->attrs[i];
+    if (a.type != osm::kAttrInt64) continue;
+    std::string lower(a.name);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_TRUE(has("\t\t" + lower + "=" + std::to_string(4294967296LL + i))) << lower;
+  }
+  EXPECT_TRUE(has("\t\tusage=12"));
+  EXPECT_TRUE(has("\t\tinstcname=\"" + std::string(64, 'x') + "\""));
+  EXPECT_TRUE(has("\t\tuinstcname=\"" + std::string(392, 'x') + "\""));
+  EXPECT_EQ(0u, msgs[0].find("osm_ntmemory_base @"));
+}
+
+TEST(DeliverRows, ReachesEveryOpenSituationButNoReport) {
+  std::string out = ::testing::TempDir() + "deliverrows.jsonl";
+  std::remove(out.c_str());
+  ASSERT_TRUE(cfw::OpenOutput(out.c_str()));
+  ASSERT_EQ(0, osm_osmtest_init());
+  TableManager* manager = cfw::FindManager("OSMTEST");
+  ASSERT_NE(nullptr, manager);
+
+  std::vector<char> batch = osmtest::Batch({MakeRow("a", "", 1, 0), MakeRow("b", "", 8, 0)});
+  EXPECT_EQ(0, EventArrived_osm_osmtest(batch.data(), 2));  // none open
+  EXPECT_EQ("", ReadAll(out));
+
+  cfw::ConditionRows cond = Cond("COUNT GT 5");
+  ContextInfo c1 = cfw::NewContext(&cond), c2 = cfw::NewContext(nullptr), c3 = cfw::NewContext(nullptr);
+  Probe* s1 = new Probe(Detail("S1", 1), c1, manager);
+  Probe* e2 = new Probe(Detail("E2", 4), c2, manager);
+  Probe* r3 = new Probe(Detail("R3", 3), c3, manager);
+  for (Probe* p : {s1, e2, r3}) cfw::OpenRequest(p);
+  EXPECT_EQ(0, EventArrived_osm_osmtest(batch.data(), 2));
+  EXPECT_EQ(0, s1->_data.count);
+  EXPECT_EQ(0, e2->_data.count);
+  std::string text = ReadAll(out);
+  auto count = [&text](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(1u, count("\"request\":\"S1\""));
+  EXPECT_EQ(2u, count("\"request\":\"E2\",\"kind\":\"event\""));
+  EXPECT_EQ(0u, count("\"request\":\"R3\""));
+
+  // A pinned request is not destroyed until its pin is dropped.
+  unsigned handle = e2->handle;
+  ASSERT_EQ(e2, dcfa::UseHandle(handle));
+  std::atomic<bool> closed{false};
+  std::thread closer([e2, &closed] {
+    cfw::CloseRequest(e2);
+    closed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(nullptr, dcfa::UseHandle(handle)) << "a closing request is out of reach";
+  EXPECT_FALSE(closed);
+  e2->Drop();
+  closer.join();
+  EXPECT_TRUE(closed);
+
+  cfw::CloseRequest(s1);
+  cfw::CloseRequest(r3);
+  std::size_t before = ReadAll(out).size();
+  EXPECT_EQ(0, EventArrived_osm_osmtest(batch.data(), 2));
+  EXPECT_EQ(before, ReadAll(out).size());
+  cfw::CloseOutput();
+  cfw::ForgetRegistrations();
+  std::remove(out.c_str());
+}
+
+TEST(Registration, TablesWithoutAgentAreNotOffered) {
+  ASSERT_EQ(osm::TableCount(), osm::TableEntryPointCount());
+  const osm::TableEntryPoints* e = osm::AllTableEntryPoints();
+  for (std::size_t i = 0; i < osm::TableEntryPointCount(); ++i) {
+    EXPECT_STREQ(osm::AllTables()[i]->name, e[i].name);
+    EXPECT_EQ(DCF_E_NOTOFFERED, e[i].init()) << e[i].name;
+    EXPECT_EQ(nullptr, cfw::FindManager(e[i].name)) << e[i].name;
+    EXPECT_EQ(0, e[i].eventArrived(nullptr, 0)) << e[i].name;
+  }
+  EXPECT_EQ(DCF_E_BADARG, osm_ntpagefile_offer(nullptr));
+}
+
+TEST(Registration, AnOfferedAgentMakesTheTableAvailable) {
+  const osm::TableDef* page = osm::FindTable("NTPAGEFILE");
+  ASSERT_NE(nullptr, page);
+  ASSERT_EQ(0, osm_ntpagefile_offer(&osm::NewAgent<NullAgent<osm_ntpagefile_base>>));
+  ASSERT_EQ(0, osm_ntpagefile_init());
+  TableManager* m = cfw::FindManager("NTPAGEFILE");
+  ASSERT_NE(nullptr, m);
+  EXPECT_STREQ("OSM", m->ApplName());
+  EXPECT_EQ(page->rowSize, m->RowSize());
+  ASSERT_EQ(static_cast<int>(page->attrCount), m->AttributeCount());
+  for (std::uint32_t i = 0; i < page->attrCount; ++i) {
+    std::string lower(page->attrs[i].name);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(lower, m->Attributes()[i].name);
+    EXPECT_EQ(page->attrs[i].offset, m->Attributes()[i].offset);
+    EXPECT_EQ(page->attrs[i].width, m->Attributes()[i].width);
+    EXPECT_EQ(page->attrs[i].type, m->Attributes()[i].type);
+  }
+  EXPECT_EQ(0, osm_ntpagefile_init());  // the same manager again
+  EXPECT_EQ(m, cfw::FindManager("NTPAGEFILE"));
+  EXPECT_EQ(1u, cfw::RegisteredManagers().size());
+
+  RequestDetail d = cfw::MakeDetail("OSM", "NTPAGEFILE", "R", 0, 3);
+  ContextInfo c = cfw::NewContext(nullptr);
+  dcfa* request = m->CreateRequest(d, c);
+  ASSERT_NE(nullptr, request);
+  EXPECT_NE(nullptr, dynamic_cast<osm_ntpagefile_base*>(request));
+  EXPECT_EQ(static_cast<int>(page->rowSize), request->_data.rowSize);
+  delete request;
+  cfw::ForgetRegistrations();
+}
+
+}  // namespace
