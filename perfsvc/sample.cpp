@@ -441,21 +441,30 @@ void CSample::MarkObjectMissing() {
   SetReady();
 }
 
+namespace {
+
+// Difference of two time stamps read from the data, without overflow.
+std::int64_t TimeDelta(std::int64_t now, std::int64_t before) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(before));
+}
+
+}  // namespace
+
 void CSample::Update(const CPerfBlock& block, const CPerfObject& object) {
   std::lock_guard<COsmLock> guard(lock_);
   SetReady();
   systemTime_ = block.SystemTime();
   times_.perfTimeOld = times_.perfTimeNew;
   times_.perfTimeNew = block.PerfTime();
-  times_.perfTimeDelta = times_.perfTimeNew - times_.perfTimeOld;
+  times_.perfTimeDelta = TimeDelta(times_.perfTimeNew, times_.perfTimeOld);
   if (object.perfTime != 0) {
     times_.objectTimeOld = times_.objectTimeNew;
     times_.objectTimeNew = object.perfTime;
-    times_.objectTimeDelta = times_.objectTimeNew - times_.objectTimeOld;
+    times_.objectTimeDelta = TimeDelta(times_.objectTimeNew, times_.objectTimeOld);
   }
   times_.perfTime100nSecOld = times_.perfTime100nSecNew;
   times_.perfTime100nSecNew = block.PerfTime100nSec();
-  times_.perfTime100nSecDelta = times_.perfTime100nSecNew - times_.perfTime100nSecOld;
+  times_.perfTime100nSecDelta = TimeDelta(times_.perfTime100nSecNew, times_.perfTime100nSecOld);
   times_.perfFreq = block.PerfFreq();
   times_.objectPerfFreq = object.perfFreq;
   UpdateInstances(block, object);

@@ -1,0 +1,358 @@
+// Walkers and snapshots over well-formed and malformed blocks.
+#include "perfsvc/perf_snap.h"
+#include "perfsvc/perf_walkers.h"
+#include "perfsvc/sample.h"
+#include "tests/perfsvc/memory_source.h"
+#include "tests/perfsvc/perf_block_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace osmperf;
+using perfbuild::BlockBuilder;
+using perfbuild::Get32;
+using perfbuild::Put32;
+namespace L = perfbuild::layout;
+
+namespace {
+
+// Process-like object (230) with a parent-less instance list, a Thread-like
+// object (232) whose instances name Process instances as parents, and a
+// Memory-like object (4) without instances. Counters of sizes 4, 8, 0 and 16.
+BlockBuilder SampleBlock() {
+  BlockBuilder b;
+  b.SystemTime(2010, 4, 12, 6, 14, 21, 500).PerfTime(5000).PerfFreq(1000).PerfTime100nSec(7000000);
+  b.Object(230)
+      .Counter(6, PERF_100NSEC_TIMER)
+      .Counter(180, PERF_COUNTER_RAWCOUNT)
+      .Counter(184, PERF_COUNTER_LARGE_RAWCOUNT)
+      .Counter(190, 0x00000200u)          // PERF_SIZE_ZERO
+      .Counter(192, 0x00000300u, 16)      // variable length, 16 bytes
+      .Instance(u"svchost", {100, 7, 0x1122334455667788ull, 0, 0xAABBCCDDEEFF0011ull})
+      .Instance(u"Idle", {200, 8, 9, 0, 1});
+  b.Object(232)
+      .Counter(180, PERF_COUNTER_RAWCOUNT)
+      .Instance(u"0", {1}, 230, 1)
+      .Instance(u"1", {2}, 230, 7);  // no such parent instance
+  b.Object(4).Counter(24, PERF_COUNTER_RAWCOUNT).Values({4096});
+  return b;
+}
+
+struct Walked {
+  std::uint32_t objects = 0, counters = 0, instances = 0;
+};
+
+// Walks everything a block holds, reading every counter of every instance.
+Walked WalkAll(const std::uint8_t* data, std::size_t size) {
+  Walked w;
+  CPerfBlock block;
+  if (!block.Attach(data, size)) return w;
+  CObjectWalker objects(block);
+  for (bool o = objects.First(); o; o = objects.Next()) {
+    ++w.objects;
+    const CPerfObject& object = objects.Current();
+    std::vector<CPerfCounterDef> defs;
+    CCounterWalker counters(object);
+    for (bool c = counters.First(); c; c = counters.Next()) defs.push_back(counters.Current());
+    w.counters += static_cast<std::uint32_t>(defs.size());
+    CInstanceWalker instances(object);
+    for (bool i = instances.First(); i; i = instances.Next()) {
+      ++w.instances;
+      (void)instances.Current().Name();
+      for (const CPerfCounterDef& d : defs) {
+        std::uint64_t v;
+        ReadCounterValue(instances.Current().counterBlock, d, &v);
+      }
+    }
+  }
+  return w;
+}
+
+}  // namespace
+
+TEST(PerfWalkers, WalkBuiltBlockFieldByField) {
+  std::vector<std::uint8_t> bytes = SampleBlock().Build();
+  CPerfBlock block;
+  ASSERT_TRUE(block.Attach(bytes.data(), bytes.size()));
+  EXPECT_EQ(block.NumObjectTypes(), 3u);
+  EXPECT_EQ(block.PerfTime(), 5000);
+  EXPECT_EQ(block.PerfFreq(), 1000);
+  EXPECT_EQ(block.PerfTime100nSec(), 7000000);
+  EXPECT_EQ(block.SystemTime().wYear, 2010);
+  EXPECT_EQ(block.SystemTime().wMilliseconds, 500);
+
+  CObjectWalker objects(block);
+  ASSERT_TRUE(objects.First());
+  const CPerfObject& process = objects.Current();
+  EXPECT_EQ(process.nameIndex, 230u);
+  EXPECT_EQ(process.numInstances, 2);
+
+  CCounterWalker counters(process);
+  std::vector<CPerfCounterDef> defs;
+  for (bool ok = counters.First(); ok; ok = counters.Next()) defs.push_back(counters.Current());
+  ASSERT_EQ(defs.size(), 5u);
+  EXPECT_EQ(defs[0].type, PERF_100NSEC_TIMER);
+  EXPECT_EQ(defs[0].size, 8u);
+  EXPECT_EQ(defs[1].size, 4u);
+  EXPECT_EQ(defs[4].size, 16u);
+
+  CInstanceWalker instances(process);
+  EXPECT_EQ(instances.GetKind(), CInstanceWalker::Kind::Many);
+  ASSERT_TRUE(instances.First());
+  EXPECT_EQ(instances.Current().Name(), u"svchost");
+  std::uint64_t v = 0;
+  ASSERT_TRUE(ReadCounterValue(instances.Current().counterBlock, defs[2], &v));
+  EXPECT_EQ(v, 0x1122334455667788ull);
+  ASSERT_TRUE(ReadCounterValue(instances.Current().counterBlock, defs[1], &v));
+  EXPECT_EQ(v, 7u);
+  ASSERT_TRUE(ReadCounterValue(instances.Current().counterBlock, defs[4], &v));
+  EXPECT_EQ(v, 0xAABBCCDDEEFF0011ull) << "a 16-byte counter reads its first 8 bytes";
+  ASSERT_TRUE(instances.Next());
+  EXPECT_EQ(instances.Current().Name(), u"Idle");
+  EXPECT_FALSE(instances.Next());
+
+  ASSERT_TRUE(objects.Next());
+  CInstanceWalker threads(objects.Current());
+  ASSERT_TRUE(threads.First());
+  EXPECT_EQ(threads.Current().parentObjectIndex, 230u);
+  EXPECT_EQ(threads.Current().parentInstance, 1u);
+
+  ASSERT_TRUE(objects.Next());
+  EXPECT_EQ(objects.Current().nameIndex, 4u);
+  CInstanceWalker single(objects.Current());
+  EXPECT_EQ(single.GetKind(), CInstanceWalker::Kind::Single);
+  ASSERT_TRUE(single.First());
+  EXPECT_TRUE(single.Current().Name().empty());
+  EXPECT_FALSE(objects.Next());
+
+  CPerfObject found;
+  EXPECT_TRUE(objects.Find(232, &found));
+  EXPECT_FALSE(objects.Find(999, &found));
+}
+
+TEST(PerfSnap, SignatureAndNumObjectTypesCorrection) {
+  BlockBuilder b = SampleBlock();
+  perfbuild::MemoryPerfSource source({}, b.Build());
+  CPerfSnap snap(&source, 64, 64);
+  ASSERT_TRUE(snap.Snap("230 232 4"));
+  EXPECT_EQ(snap.Block().NumObjectTypes(), 3u);
+
+  // ASCII signature is accepted.
+  b.AsciiSignature(true);
+  source.SetBlock(b.Build());
+  EXPECT_TRUE(snap.Snap("230"));
+
+  // A stated count of 5 over 3 objects becomes 3, also in the buffer.
+  std::vector<std::uint8_t> bytes = SampleBlock().Build();
+  Put32(bytes, L::kBlockNumObjectTypes, 5);
+  source.SetBlock(bytes);
+  ASSERT_TRUE(snap.Snap("230"));
+  EXPECT_EQ(snap.Block().NumObjectTypes(), 3u);
+  EXPECT_EQ(snap.Block().Bytes().data[L::kBlockNumObjectTypes], 3u);
+
+  // Neither signature: rejected, the buffer freed.
+  bytes[0] = 'X';
+  source.SetBlock(bytes);
+  EXPECT_FALSE(snap.Snap("230"));
+  EXPECT_EQ(snap.BufferSize(), 0u);
+  EXPECT_FALSE(snap.Block().Valid());
+  // A later good query allocates again.
+  source.SetBlock(SampleBlock().Build());
+  EXPECT_TRUE(snap.Snap("230"));
+
+  EXPECT_FALSE(snap.Snap(""));
+  EXPECT_FALSE(snap.Snap(nullptr));
+  snap.SetDisabled(true);
+  EXPECT_FALSE(snap.Snap("230"));
+}
+
+TEST(PerfSnap, BufferGrowsAndGivesUp) {
+  std::vector<std::uint8_t> bytes = SampleBlock().Build();
+  perfbuild::MemoryPerfSource source({}, bytes);
+  source.RequireBuffer(10000);
+  CPerfSnap snap(&source, 1000, 3000);
+  ASSERT_TRUE(snap.Snap("230"));
+  EXPECT_EQ(snap.LastAttempts(), 4);  // 1000, 4000, 7000, 10000
+  EXPECT_EQ(snap.BufferSize(), 10000u);
+  // The buffer is kept: the next query needs one attempt.
+  ASSERT_TRUE(snap.Snap("230"));
+  EXPECT_EQ(snap.LastAttempts(), 1);
+
+  source.AlwaysMoreData(true);
+  EXPECT_FALSE(snap.Snap("230"));
+  EXPECT_LE(snap.LastAttempts(), CPerfSnap::kMaxAttempts);
+  EXPECT_EQ(snap.BufferSize(), 0u);
+
+  source.AlwaysMoreData(false);
+  source.FailAt(PerfSourceStage::QueryData, 5);
+  EXPECT_FALSE(snap.Snap("230"));
+}
+
+TEST(PerfSnap, LeakCheckMeasuresWorkingSet) {
+  perfbuild::MemoryPerfSource source({}, SampleBlock().Build());
+  CPerfSnap snap(&source);
+  std::uint64_t ws = 100000;
+  snap.SetLeakCheck(true, [&ws](std::uint64_t* bytes) {
+    *bytes = ws;
+    ws += 8192;  // each reading sees 8192 bytes more
+    return true;
+  });
+  ASSERT_TRUE(snap.Snap("230"));
+  EXPECT_EQ(snap.MemoryGrowth(), 8192u);
+  EXPECT_FALSE(snap.SlowQuery());
+  snap.SetLeakCheck(true, [](std::uint64_t*) { return false; });
+  ASSERT_TRUE(snap.Snap("230"));
+  EXPECT_EQ(snap.MemoryGrowth(), 0u);
+}
+
+TEST(PerfWalkersMalformed, EveryTruncationIsBounded) {
+  std::vector<std::uint8_t> bytes = SampleBlock().Build();
+  Walked full = WalkAll(bytes.data(), bytes.size());
+  EXPECT_EQ(full.objects, 3u);
+  EXPECT_EQ(full.instances, 5u);
+  for (std::size_t n = 0; n < bytes.size(); ++n) {
+    // A heap copy of exactly n bytes, so that AddressSanitizer sees any overread.
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[n ? n : 1]);
+    std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n), copy.get());
+    Walked w = WalkAll(copy.get(), n);
+    EXPECT_LE(w.objects, full.objects);
+    EXPECT_LE(w.instances, full.instances);
+  }
+}
+
+TEST(PerfWalkersMalformed, LyingLengthsAndOffsets) {
+  perfbuild::BuiltBlock built = SampleBlock().BuildWithOffsets();
+  const std::size_t process = built.objects[0];
+  auto walk = [](const std::vector<std::uint8_t>& b) { return WalkAll(b.data(), b.size()); };
+
+  {  // Block TotalByteLength beyond the bytes returned: bounded by the bytes.
+    auto b = built.bytes;
+    Put32(b, L::kBlockTotalByteLength, 0xFFFFFFF0u);
+    EXPECT_EQ(walk(b).objects, 3u);
+  }
+  {  // Object TotalByteLength 0 or smaller than a header: the walk stops there.
+    auto b = built.bytes;
+    Put32(b, process + L::kObjTotalByteLength, 0);
+    EXPECT_EQ(walk(b).objects, 0u);
+    Put32(b, process + L::kObjTotalByteLength, 63);
+    EXPECT_EQ(walk(b).objects, 0u);
+  }
+  {  // Object TotalByteLength past the block: that object is cut to the block, the walk ends.
+    auto b = built.bytes;
+    Put32(b, process + L::kObjTotalByteLength, 0x7FFFFFFFu);
+    Walked w = walk(b);
+    EXPECT_EQ(w.objects, 1u);
+    EXPECT_EQ(w.instances, 2u);
+  }
+  {  // HeaderLength of the block beyond its end: no objects.
+    auto b = built.bytes;
+    Put32(b, L::kBlockHeaderLength, 0xFFFFFFFFu);
+    EXPECT_EQ(walk(b).objects, 0u);
+  }
+  {  // A counter definition with ByteLength 0 stops the counter walk; NumCounters huge stays bounded.
+    auto b = built.bytes;
+    Put32(b, built.definitions[0][1] + L::kDefByteLength, 0);
+    Put32(b, process + L::kObjNumCounters, 0xFFFFFFFFu);
+    EXPECT_EQ(walk(b).counters, 1u + 1u + 1u);  // 1 of Process, 1 of Thread, 1 of Memory
+  }
+  {  // Counter offset outside the counter block: the value is not read.
+    auto b = built.bytes;
+    Put32(b, built.definitions[0][2] + L::kDefCounterOffset, 0x10000);
+    CPerfBlock block;
+    ASSERT_TRUE(block.Attach(b.data(), b.size()));
+    CObjectWalker objects(block);
+    ASSERT_TRUE(objects.First());
+    CCounterWalker counters(objects.Current());
+    ASSERT_TRUE(counters.First() && counters.Next() && counters.Next());
+    CInstanceWalker instances(objects.Current());
+    ASSERT_TRUE(instances.First());
+    std::uint64_t v = 0;
+    EXPECT_FALSE(ReadCounterValue(instances.Current().counterBlock, counters.Current(), &v));
+  }
+  {  // Instance ByteLength beyond the object, or too small: the instance walk stops.
+    auto b = built.bytes;
+    Put32(b, built.instances[0][1] + L::kInstByteLength, 0x00100000u);
+    EXPECT_EQ(walk(b).instances, 4u);
+    Put32(b, built.instances[0][0] + L::kInstByteLength, 4);
+    EXPECT_EQ(walk(b).instances, 3u);
+  }
+  {  // Counter block ByteLength 0: the instance walk stops.
+    auto b = built.bytes;
+    Put32(b, built.counterBlocks[0][0] + L::kCounterBlockByteLength, 0);
+    EXPECT_EQ(walk(b).instances, 3u);
+  }
+  {  // NameLength and NameOffset lying: the name stays inside the instance definition.
+    auto b = built.bytes;
+    Put32(b, built.instances[0][0] + L::kInstNameLength, 0xFFFFFFFFu);
+    Put32(b, built.instances[0][1] + L::kInstNameOffset, 0x7FFFFFFFu);
+    CPerfBlock block;
+    ASSERT_TRUE(block.Attach(b.data(), b.size()));
+    CObjectWalker objects(block);
+    ASSERT_TRUE(objects.First());
+    CInstanceWalker instances(objects.Current());
+    ASSERT_TRUE(instances.First());
+    EXPECT_EQ(instances.Current().Name(), u"svchost");
+    ASSERT_TRUE(instances.Next());
+    EXPECT_EQ(instances.Current().Name(), u"");
+    // A name without a terminator inside NameLength is cut at NameLength.
+    Put32(b, built.instances[0][0] + L::kInstNameLength, 6);
+    ASSERT_TRUE(block.Attach(b.data(), b.size()));
+    CObjectWalker again(block);
+    ASSERT_TRUE(again.First());
+    CInstanceWalker cut(again.Current());
+    ASSERT_TRUE(cut.First());
+    EXPECT_EQ(cut.Current().Name(), u"svc");
+  }
+  {  // An instance count that cannot fit the object is refused before any allocation.
+    auto b = built.bytes;
+    Put32(b, process + L::kObjNumInstances, 0x7FFFFFFFu);
+    CPerfBlock block;
+    ASSERT_TRUE(block.Attach(b.data(), b.size()));
+    CObjectWalker objects(block);
+    ASSERT_TRUE(objects.First());
+    CInstanceWalker instances(objects.Current());
+    EXPECT_EQ(instances.GetKind(), CInstanceWalker::Kind::Refused);
+    EXPECT_FALSE(instances.First());
+    Put32(b, process + L::kObjNumInstances, static_cast<std::uint32_t>(-7));
+    ASSERT_TRUE(block.Attach(b.data(), b.size()));
+    CObjectWalker o2(block);
+    ASSERT_TRUE(o2.First());
+    EXPECT_EQ(CInstanceWalker(o2.Current()).GetKind(), CInstanceWalker::Kind::Refused);
+  }
+}
+
+TEST(PerfWalkersMalformed, RandomCorruptionNeverCrashesUpdateOrCopy) {
+  std::vector<std::uint8_t> good = SampleBlock().Build();
+  std::mt19937 rng(12345);
+  CSample sample;
+  ASSERT_EQ(sample.ProcessRawSampleDescription(u"3 1 1 P (3 _INSTANCE_, A, B)", u"24 8 4 8",
+                                               u"0 8 16", u"0 1 1", u"3 2 6"),
+            kSampleOk);
+  std::vector<std::uint8_t> rows(24 * 64);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<std::uint8_t> b = good;
+    int flips = 1 + static_cast<int>(rng() % 8);
+    for (int f = 0; f < flips; ++f) {
+      std::size_t at = rng() % b.size();
+      if (rng() % 2) {
+        b[at] = static_cast<std::uint8_t>(rng());
+      } else if (at + 4 <= b.size()) {
+        static const std::uint32_t kEvil[] = {0, 1, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x80000000u, 24, 64};
+        Put32(b, at & ~std::size_t(3), kEvil[rng() % 7]);
+      }
+    }
+    b.resize(rng() % 4 == 0 ? rng() % b.size() : b.size());
+    CPerfBlock block;
+    if (!block.Attach(b.data(), b.size())) continue;
+    CObjectWalker objects(block);
+    for (bool ok = objects.First(); ok; ok = objects.Next()) {
+      sample.Update(block, objects.Current());
+      // Rows never outnumber what the bytes can hold, and the copy agrees
+      // with the row count.
+      ASSERT_LE(sample.RowCount(), b.size() / 28 + 1);
+      std::size_t expected = std::min<std::size_t>(sample.RowCount(), 64) * 24;
+      ASSERT_EQ(sample.CopyRows(rows.data(), rows.size(), 1), expected);
+    }
+  }
+}
