@@ -215,6 +215,7 @@ TEST_F(Framework, PushedRowsReachEveryOpenSituationAndNoReport) {
     m->unlock();
     return n == 2;
   }));
+  ASSERT_TRUE(WaitFor([&] { return Records("answered", "R1").size() == 1; }));
   EXPECT_EQ(DCF_E_STATE, cfwmain(1, Argv()));  // one framework at a time
 
   std::vector<char> batch = osmtest::Batch({MakeRow("a", "", 1, 1), MakeRow("b", "", 2, 2), MakeRow("c", "", 3, 3)});
