@@ -63,7 +63,9 @@ TEST(CPerfName, FailuresGiveTheirResults) {
     source.FailAt(c.stage, 5);
     CPerfName names(&source);
     EXPECT_EQ(names.Result(), c.result) << static_cast<int>(c.stage);
-    if (c.stage != PerfSourceStage::ReadCounterNames) EXPECT_FALSE(names.Loaded());
+    if (c.stage != PerfSourceStage::ReadCounterNames) {
+      EXPECT_FALSE(names.Loaded());
+    }
   }
   MemoryPerfSource zero;
   zero.SetLastIndexes(0, 0);
