@@ -1,6 +1,9 @@
 #include "perfclient/osmclient.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -28,6 +31,15 @@ void ErrorWithCode(const char* text, HRESULT hr) {
 }
 
 }  // namespace
+
+OsmSampleBfr* OsmTableSampleBuffer(const char* table) {
+  static std::mutex lock;
+  static std::map<std::string, std::unique_ptr<OsmSampleBfr>> records;
+  std::lock_guard<std::mutex> guard(lock);
+  std::unique_ptr<OsmSampleBfr>& slot = records[table ? table : ""];
+  if (!slot) slot.reset(new OsmSampleBfr());
+  return slot.get();
+}
 
 void FormatCodeText(HRESULT hr, char* text, std::size_t size) {
   std::snprintf(text, size, "0x%08lx (%ld)", static_cast<unsigned long>(hr), static_cast<long>(hr));

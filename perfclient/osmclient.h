@@ -63,6 +63,10 @@ class OsmSampleBfrLock {
   bool owns_;
 };
 
+// The sample buffer record of a table (one per table name, created on first
+// use, living for the process).
+OsmSampleBfr* OsmTableSampleBuffer(const char* table);
+
 // The process-wide counter object (null until created) and sampling interval.
 extern IOsmKount* g_osmKount;
 extern int g_osmGlobalInterval;
