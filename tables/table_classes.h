@@ -11,6 +11,7 @@
 //       AddData; TakeSample stays pure.
 //   const osm::TableDef& osm_table_def();      // the catalogue record
 //   int osm_table_offer(osm::AgentFactory);    // the collector's agent
+//   bool osm_table_offered();                  // an agent was offered
 //   int osm_table_init();                      // registration
 //   int EventArrived_osm_table(const void* rows, int count);
 //
@@ -49,6 +50,7 @@
   };                                                                                       \
   const osm::TableDef& osm_##lower##_def();                                                \
   int osm_##lower##_offer(osm::AgentFactory factory);                                      \
+  bool osm_##lower##_offered();                                                            \
   int osm_##lower##_init();                                                                \
   int EventArrived_osm_##lower(const void* rows, int count);
 
@@ -76,6 +78,7 @@
   int osm_##lower##_offer(osm::AgentFactory factory) {                                             \
     return osm::OfferAgent(osm_##lower##_slot, factory);                                           \
   }                                                                                                \
+  bool osm_##lower##_offered() { return osm_##lower##_slot.factory.load() != nullptr; }            \
   int osm_##lower##_init() {                                                                       \
     return osm::InitTable(osm_##lower##_slot, osm_##lower##_def(), &osm_##lower##_new_manager);    \
   }                                                                                                \

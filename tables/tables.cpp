@@ -16,7 +16,8 @@ namespace osm {
 namespace {
 
 #define OSM_TABLE(UPPER, lower, rowSize, attrCount, fixedData, initialCapacity) \
-  {#UPPER, &osm_##lower##_init, &osm_##lower##_offer, &EventArrived_osm_##lower},
+  {#UPPER, &osm_##lower##_init, &osm_##lower##_offer, &osm_##lower##_offered, \
+   &EventArrived_osm_##lower},
 #define OSM_SAMPLE(id, object, when)
 #define OSM_ATTR(NAME, TYPE, width, offset, source)
 #define OSM_END_TABLE()

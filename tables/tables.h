@@ -1,7 +1,7 @@
 // The classes and functions of every catalogue table (see table_classes.h):
 // osm_<table>_manager, osm_<table>_base, osm_<table>_def, osm_<table>_offer,
-// osm_<table>_init and EventArrived_osm_<table>, for each OSM_TABLE line of
-// catalogue.inc.
+// osm_<table>_offered, osm_<table>_init and EventArrived_osm_<table>, for
+// each OSM_TABLE line of catalogue.inc.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,7 @@ struct TableEntryPoints {
   const char* name;  // upper-case table name
   int (*init)();
   int (*offer)(AgentFactory factory);
+  bool (*offered)();  // true once the table's collector offered its agent
   int (*eventArrived)(const void* rows, int count);
 };
 
