@@ -166,6 +166,52 @@ TEST(GetAttributeInfo, DescribesEachAttributeInLowerCaseAndRejectsOutOfRange) {
   EXPECT_EQ(1, untouched.offset);
 }
 
+TEST(FilterInfo, WalksTheConditionTermsWithRowSeparators) {
+  cfw::ConditionRows cond = Cond("NAME EQ \"C:\" AND COUNT GT 5 OR TOTAL LE 9000000000");
+  ContextInfo c = cfw::NewContext(&cond);
+  Probe p(Detail("F1", 1), c);
+  const FilterInfo* f = p.GetFilterInfo();
+  ASSERT_NE(nullptr, f);
+  EXPECT_STREQ("F1", f->name);
+  EXPECT_STREQ("OSMTEST", f->table);
+  EXPECT_STREQ("NAME", f->colName);
+  EXPECT_EQ(cfw::kOpEQ, f->func);
+  EXPECT_EQ(DCF_ATTR_TEXT, f->dataType);
+  EXPECT_EQ(2, f->valLen);
+  EXPECT_STREQ("C:", f->value);
+
+  f = p.GetFilterInfo();
+  ASSERT_NE(nullptr, f);
+  EXPECT_STREQ("COUNT", f->colName);
+  EXPECT_EQ(cfw::kOpGT, f->func);
+  ASSERT_EQ(4, f->valLen);
+  std::int32_t count;
+  std::memcpy(&count, f->value, 4);  // integers come binary
+  EXPECT_EQ(5, count);
+  EXPECT_STREQ("5", f->text);
+
+  f = p.GetFilterInfo();
+  ASSERT_NE(nullptr, f);
+  EXPECT_STREQ("PARMA", f->colName);
+  EXPECT_EQ(0, f->func);
+  EXPECT_EQ(1, f->row);
+
+  f = p.GetFilterInfo();
+  ASSERT_NE(nullptr, f);
+  EXPECT_STREQ("TOTAL", f->colName);
+  ASSERT_EQ(8, f->valLen);
+  std::int64_t total;
+  std::memcpy(&total, f->value, 8);
+  EXPECT_EQ(9000000000LL, total);
+  EXPECT_EQ(nullptr, p.GetFilterInfo());
+  EXPECT_EQ(nullptr, p.GetFilterInfo());
+
+  p.ResetFilterIndex();
+  f = p.GetFilterInfo();
+  ASSERT_NE(nullptr, f);
+  EXPECT_STREQ("NAME", f->colName);
+}
+
 // An agent with nothing to collect, for catalogue tables.
 template <class Base>
 class NullAgent : public Base {
