@@ -61,7 +61,7 @@ Control& Ctl() {
 }
 
 struct Entry {
-  cfw::RequestSpec spec;
+  cfw::ParsedRequest req;
   dcfa* request = nullptr;  // null once closed
   std::thread thread;
   bool finished = false;    // the thread left its loop (guarded by RunState::lock)
@@ -80,7 +80,7 @@ void LeaveThread(RunState& run, Entry* e) {
   }
   if (abandoned) {
     if (e->request) cfw::CloseRequest(e->request);
-    cfw::LogLine("request " + e->spec.name + " left its table after shut-down and is closed");
+    cfw::LogLine("request " + e->req.name + " left its table after shut-down and is closed");
     delete e;
   }
 }
@@ -115,11 +115,11 @@ int EnvSeconds(const char* name, int fallback) {
   return static_cast<int>(n);
 }
 
-std::string AnsweredRecord(const cfw::RequestSpec& spec, int rows, int status, const std::string& error) {
+std::string AnsweredRecord(const cfw::ParsedRequest& req, int rows, int status, const std::string& error) {
   std::string line("{\"record\":\"answered\",\"request\":");
-  cfw::AppendJsonQuoted(&line, spec.name);
+  cfw::AppendJsonQuoted(&line, req.name);
   line.append(",\"kind\":\"report\",\"table\":");
-  cfw::AppendJsonQuoted(&line, spec.table);
+  cfw::AppendJsonQuoted(&line, req.table);
   line.append(",\"time\":");
   cfw::AppendJsonQuoted(&line, cfw::FormatUtc(std::chrono::system_clock::now()));
   line.append(",\"rows\":" + std::to_string(rows) + ",\"status\":" + std::to_string(status));
@@ -150,9 +150,9 @@ void SampleOnce(Entry* e) {
   int rows = 0;
   if (rc != 0) {
     r->DiscardRows();
-    RAS1_TRACE(RAS1_ERROR, "Request %s on %s: %s; no rows", e->spec.name.c_str(), e->spec.table.c_str(),
+    RAS1_TRACE(RAS1_ERROR, "Request %s on %s: %s; no rows", e->req.name.c_str(), e->req.table.c_str(),
                error.c_str());
-    cfw::LogLine("request " + e->spec.name + " on " + e->spec.table + ": " + error + "; no rows");
+    cfw::LogLine("request " + e->req.name + " on " + e->req.table + ": " + error + "; no rows");
   } else {
     rows = r->_data.count > 0 ? r->_data.count : 0;
     rc = r->Dispatch();
@@ -161,12 +161,12 @@ void SampleOnce(Entry* e) {
       rows = 0;
     }
   }
-  if (e->spec.kind == cfw::RequestKind::kReport) cfw::WriteLines(AnsweredRecord(e->spec, rows, rc, error));
+  if (e->req.kind == cfw::RequestKind::kReport) cfw::WriteLines(AnsweredRecord(e->req, rows, rc, error));
 }
 
 void RunSampled(std::shared_ptr<RunState> run, Entry* e) {
   using clock = std::chrono::steady_clock;
-  bool oneShot = e->spec.kind == cfw::RequestKind::kReport && e->spec.interval == 0;
+  bool oneShot = e->req.kind == cfw::RequestKind::kReport && e->req.interval == 0;
   clock::time_point next = clock::now();
   while (true) {
     {
@@ -182,7 +182,7 @@ void RunSampled(std::shared_ptr<RunState> run, Entry* e) {
       --run->pending;
       break;
     }
-    next += std::chrono::seconds(e->spec.interval);
+    next += std::chrono::seconds(e->req.interval);
     clock::time_point now = clock::now();
     if (next < now) next = now;
   }
@@ -197,20 +197,20 @@ void RunAction(std::shared_ptr<RunState> run, Entry* e) {
     stopping = run->stopping;
   }
   if (!stopping) {
-    RequestDetail detail = cfw::MakeDetail("OSM", "", e->spec.name.c_str(), 0, 0);
+    RequestDetail detail = cfw::MakeDetail("OSM", "", e->req.name.c_str(), 0, 0);
     ContextInfo context = cfw::NewContext(nullptr);
     AutomationRequest* request = new (std::nothrow) AutomationRequest(detail, context);
     if (request == nullptr) {
-      Problem("action " + e->spec.name + ": out of memory");
+      Problem("action " + e->req.name + ": out of memory");
     } else {
       cfw::OpenRequest(request);
-      DcfaAutomationCapsule capsule(request, e->spec.product.c_str(), e->spec.command.c_str());
-      RAS1_TRACE(RAS1_FLOW, "Action %s for %s: %s", e->spec.name.c_str(), e->spec.product.c_str(),
-                 e->spec.command.c_str());
+      DcfaAutomationCapsule capsule(request, e->req.product.c_str(), e->req.command.c_str());
+      RAS1_TRACE(RAS1_FLOW, "Action %s for %s: %s", e->req.name.c_str(), e->req.product.c_str(),
+                 e->req.command.c_str());
       try {
         request->ExecuteCommand(&capsule);
       } catch (...) {
-        RAS1_TRACE(RAS1_ERROR, "The command handler of %s threw", e->spec.product.c_str());
+        RAS1_TRACE(RAS1_ERROR, "The command handler of %s threw", e->req.product.c_str());
         capsule.SetResults(-1);
         capsule.SetMessage("The command handler failed.");
         request->FinishedAutomationCommand(&capsule);
@@ -416,10 +416,10 @@ int cfwmain(int argc, char** argv) {
       cfw::ParseRequests(text, [&schemas](const std::string& t) { return schemas.Find(t); });
   for (const cfw::RequestProblem& p : parsed.problems) Problem(cfw::FormatProblem(requestsPath, p));
 
-  for (const cfw::RequestSpec& spec : parsed.requests) {
+  for (const cfw::ParsedRequest& req : parsed.requests) {
     std::unique_ptr<Entry> e(new Entry());
-    e->spec = spec;
-    if (spec.kind == cfw::RequestKind::kAction) {
+    e->req = req;
+    if (req.kind == cfw::RequestKind::kAction) {
       {
         std::lock_guard<std::mutex> lk(run->lock);
         ++run->pending;
@@ -428,10 +428,10 @@ int cfwmain(int argc, char** argv) {
       entries.push_back(std::move(e));
       continue;
     }
-    TableManager* manager = cfw::FindManager(spec.table);
-    RequestDetail detail = cfw::MakeDetail(manager->ApplName(), spec.table.c_str(), spec.name.c_str(),
-                                           spec.interval, cfw::SampleTypeOf(spec.kind));
-    ContextInfo context = cfw::NewContext(&spec.condition);
+    TableManager* manager = cfw::FindManager(req.table);
+    RequestDetail detail = cfw::MakeDetail(manager->ApplName(), req.table.c_str(), req.name.c_str(),
+                                           req.interval, cfw::SampleTypeOf(req.kind));
+    ContextInfo context = cfw::NewContext(&req.condition);
     dcfa* request = nullptr;
     std::string why = "the table gave no request object";
     try {
@@ -442,20 +442,20 @@ int cfwmain(int argc, char** argv) {
       why = "creating the request threw an exception";
     }
     if (request == nullptr) {
-      Problem(cfw::FormatProblem(requestsPath, {spec.line, why}));
+      Problem(cfw::FormatProblem(requestsPath, {req.line, why}));
       continue;
     }
     cfw::OpenRequest(request);
     e->request = request;
-    bool oneShot = spec.kind == cfw::RequestKind::kReport && spec.interval == 0;
+    bool oneShot = req.kind == cfw::RequestKind::kReport && req.interval == 0;
     {
       std::lock_guard<std::mutex> lk(run->lock);
       if (oneShot) ++run->pending;
       else ++run->openEnded;
     }
-    if (spec.kind != cfw::RequestKind::kEvent) e->thread = std::thread(RunSampled, run, e.get());
-    RAS1_TRACE(RAS1_FLOW, "Opened %s %s on %s", cfw::KindName(spec.kind), spec.name.c_str(),
-               spec.table.c_str());
+    if (req.kind != cfw::RequestKind::kEvent) e->thread = std::thread(RunSampled, run, e.get());
+    RAS1_TRACE(RAS1_FLOW, "Opened %s %s on %s", cfw::KindName(req.kind), req.name.c_str(),
+               req.table.c_str());
     entries.push_back(std::move(e));
   }
   cfw::LogLine("framework running; " + std::to_string(entries.size()) + " requests open, " +
@@ -494,7 +494,7 @@ int cfwmain(int argc, char** argv) {
         if (!finished) e->abandoned = true;
       }
       if (!finished) {
-        Problem("request " + e->spec.name + " is still inside its table after " +
+        Problem("request " + e->req.name + " is still inside its table after " +
                 std::to_string(shutdownWait) + " s; it is closed when its sample returns");
         e->thread.detach();
         e.release();  // its thread frees it

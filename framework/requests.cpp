@@ -155,14 +155,14 @@ const char* KindName(RequestKind kind) {
   }
 }
 
-LineResult ParseRequestLine(const std::string& line, RequestSpec* spec, std::string* error) {
+LineResult ParseRequestLine(const std::string& line, ParsedRequest* req, std::string* error) {
   std::size_t first = 0;
   while (first < line.size() && IsBlank(line[first])) ++first;
   if (first == line.size() || line[first] == '#') return LineResult::kEmpty;
 
   std::vector<Token> tokens;
   if (!Tokenize(line, &tokens, error)) return LineResult::kError;
-  RequestSpec out;
+  ParsedRequest out;
   std::string kind = Upper(tokens[0].text);
   if (tokens[0].quoted) kind.clear();
   if (kind == "REPORT") {
@@ -198,7 +198,7 @@ LineResult ParseRequestLine(const std::string& line, RequestSpec* spec, std::str
     std::size_t end = line.size();
     while (end > tokens[3].start && IsBlank(line[end - 1])) --end;
     out.command = line.substr(tokens[3].start, end - tokens[3].start);
-    *spec = out;
+    *req = out;
     return LineResult::kRequest;
   }
 
@@ -248,18 +248,18 @@ LineResult ParseRequestLine(const std::string& line, RequestSpec* spec, std::str
       return LineResult::kError;
     }
   }
-  *spec = out;
+  *req = out;
   return LineResult::kRequest;
 }
 
-bool CheckRequest(RequestSpec* spec, const SchemaLookup& lookup, std::string* error) {
-  if (spec->kind == RequestKind::kAction) return true;
-  const std::vector<AttributeView>* attrs = lookup ? lookup(spec->table) : nullptr;
+bool CheckRequest(ParsedRequest* req, const SchemaLookup& lookup, std::string* error) {
+  if (req->kind == RequestKind::kAction) return true;
+  const std::vector<AttributeView>* attrs = lookup ? lookup(req->table) : nullptr;
   if (attrs == nullptr) {
-    *error = "unknown table " + spec->table + " (not offered by this agent)";
+    *error = "unknown table " + req->table + " (not offered by this agent)";
     return false;
   }
-  for (auto& row : spec->condition) {
+  for (auto& row : req->condition) {
     for (ConditionTerm& term : row) {
       const AttributeView* found = nullptr;
       for (const AttributeView& a : *attrs) {
@@ -269,7 +269,7 @@ bool CheckRequest(RequestSpec* spec, const SchemaLookup& lookup, std::string* er
         }
       }
       if (found == nullptr) {
-        *error = "unknown attribute " + term.attribute + " in table " + spec->table;
+        *error = "unknown attribute " + term.attribute + " in table " + req->table;
         return false;
       }
       term.type = found->type;
@@ -311,22 +311,22 @@ ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup
     start = end + 1;
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    RequestSpec spec;
+    ParsedRequest req;
     std::string error;
-    LineResult r = ParseRequestLine(line, &spec, &error);
+    LineResult r = ParseRequestLine(line, &req, &error);
     if (r == LineResult::kEmpty) continue;
-    if (r == LineResult::kRequest && names.count(spec.name)) {
+    if (r == LineResult::kRequest && names.count(req.name)) {
       r = LineResult::kError;
-      error = "request name " + spec.name + " is already used";
+      error = "request name " + req.name + " is already used";
     }
-    if (r == LineResult::kRequest && !CheckRequest(&spec, lookup, &error)) r = LineResult::kError;
+    if (r == LineResult::kRequest && !CheckRequest(&req, lookup, &error)) r = LineResult::kError;
     if (r == LineResult::kError) {
       out.problems.push_back({lineNo, error});
       continue;
     }
-    spec.line = lineNo;
-    names.insert(spec.name);
-    out.requests.push_back(spec);
+    req.line = lineNo;
+    names.insert(req.name);
+    out.requests.push_back(req);
   }
   return out;
 }

@@ -51,7 +51,7 @@ struct ConditionTerm {
 // A condition is a disjunction of rows; a row is a conjunction of terms.
 typedef std::vector<std::vector<ConditionTerm>> ConditionRows;
 
-struct RequestSpec {
+struct ParsedRequest {
   int line = 0;
   RequestKind kind = RequestKind::kReport;
   std::string name;
@@ -75,11 +75,11 @@ typedef std::function<const std::vector<AttributeView>*(const std::string& table
 enum class LineResult { kEmpty, kRequest, kError };
 
 // Reads one line. On kError, *error says what is wrong.
-LineResult ParseRequestLine(const std::string& line, RequestSpec* spec, std::string* error);
+LineResult ParseRequestLine(const std::string& line, ParsedRequest* req, std::string* error);
 
 // Checks the table, the attributes and the value types; fills each term's
 // type and width. Returns false with *error set when the request is unusable.
-bool CheckRequest(RequestSpec* spec, const SchemaLookup& lookup, std::string* error);
+bool CheckRequest(ParsedRequest* req, const SchemaLookup& lookup, std::string* error);
 
 struct RequestProblem {
   int line = 0;
@@ -87,7 +87,7 @@ struct RequestProblem {
 };
 
 struct ParsedRequests {
-  std::vector<RequestSpec> requests;   // usable requests, in file order
+  std::vector<ParsedRequest> requests;   // usable requests, in file order
   std::vector<RequestProblem> problems;  // skipped lines
 };
 

@@ -72,14 +72,14 @@ TEST(Requests, ReadsEveryKindWithConditionRows) {
   ASSERT_TRUE(p.problems.empty()) << p.problems[0].message;
   ASSERT_EQ(5u, p.requests.size());
 
-  const cfw::RequestSpec& r1 = p.requests[0];
+  const cfw::ParsedRequest& r1 = p.requests[0];
   EXPECT_EQ(3, r1.line);
   EXPECT_EQ(cfw::RequestKind::kReport, r1.kind);
   EXPECT_EQ("OSMTEST", r1.table);
   EXPECT_EQ(0, r1.interval);
   EXPECT_TRUE(r1.condition.empty());
 
-  const cfw::RequestSpec& r2 = p.requests[1];
+  const cfw::ParsedRequest& r2 = p.requests[1];
   EXPECT_EQ(60, r2.interval);
   ASSERT_EQ(1u, r2.condition.size());
   ASSERT_EQ(2u, r2.condition[0].size());
@@ -88,7 +88,7 @@ TEST(Requests, ReadsEveryKindWithConditionRows) {
   EXPECT_EQ(9, r2.condition[0][0].type);
   EXPECT_EQ(-3, r2.condition[0][1].number);
 
-  const cfw::RequestSpec& s1 = p.requests[2];
+  const cfw::ParsedRequest& s1 = p.requests[2];
   EXPECT_EQ(1, cfw::SampleTypeOf(s1.kind));
   ASSERT_EQ(2u, s1.condition.size());
   EXPECT_EQ(1u, s1.condition[0].size());
@@ -97,7 +97,7 @@ TEST(Requests, ReadsEveryKindWithConditionRows) {
   EXPECT_EQ(9000000000LL, s1.condition[1][1].number);
 
   EXPECT_EQ(4, cfw::SampleTypeOf(p.requests[3].kind));
-  const cfw::RequestSpec& a1 = p.requests[4];
+  const cfw::ParsedRequest& a1 = p.requests[4];
   EXPECT_EQ(cfw::RequestKind::kAction, a1.kind);
   EXPECT_EQ("NT", a1.product);
   EXPECT_EQ("WDM_Start_Agent \"agent one\" \"proc\"  1", a1.command);

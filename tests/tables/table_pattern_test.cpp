@@ -37,11 +37,11 @@ cfw::ConditionRows Cond(const std::string& text) {
     for (std::uint32_t i = 0; i < def.attrCount; ++i)
       attrs.push_back({def.attrs[i].name, def.attrs[i].type, def.attrs[i].width});
   }
-  cfw::RequestSpec spec;
+  cfw::ParsedRequest req;
   std::string error;
-  EXPECT_EQ(cfw::LineResult::kRequest, cfw::ParseRequestLine("report P OSMTEST where " + text, &spec, &error));
-  EXPECT_TRUE(cfw::CheckRequest(&spec, [](const std::string&) { return &attrs; }, &error)) << error;
-  return spec.condition;
+  EXPECT_EQ(cfw::LineResult::kRequest, cfw::ParseRequestLine("report P OSMTEST where " + text, &req, &error));
+  EXPECT_TRUE(cfw::CheckRequest(&req, [](const std::string&) { return &attrs; }, &error)) << error;
+  return req.condition;
 }
 
 // An OSMTEST request that counts its condition tests and can fail an insert.
