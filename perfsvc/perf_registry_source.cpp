@@ -2,6 +2,7 @@
 
 #include "framework/ras1.h"
 #include "perfsvc/perf_file_source.h"
+#include "perfsvc/perf_source_select.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -199,6 +200,8 @@ std::string CRegistryPerfSource::ErrorText(long code) const {
 
 std::unique_ptr<IPerfDataSource> OsmCreatePerfSource(const char* computerName) {
   RAS1_UNIT("OsmCreatePerfSource");
+  std::unique_ptr<IPerfDataSource> configured = CreateConfiguredPerfSource(computerName);
+  if (configured) return configured;
   std::unique_ptr<IPerfDataSource> file = CreateFilePerfSourceFromEnvironment();
   if (file) return file;
   RAS1_TRACE(RAS1_FLOW, "Performance data from the registry of '%s'",

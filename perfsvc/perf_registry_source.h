@@ -36,8 +36,10 @@ class CRegistryPerfSource : public IPerfDataSource {
   std::unique_ptr<Impl> impl_;
 };
 
-// The source the service uses: the file source when OSM_PERFDATA_FILE is
-// set, otherwise the registry of computerName (null: the local computer).
+// The source the service uses: the one OSM_PERF_SOURCE or osmperf.ini
+// names (perf_source_select.h); without that setting the file source when
+// OSM_PERFDATA_FILE is set, otherwise the registry of computerName (null:
+// the local computer).
 std::unique_ptr<IPerfDataSource> OsmCreatePerfSource(const char* computerName);
 
 // UTC to local time with the system's time-zone rules, fetched once.
