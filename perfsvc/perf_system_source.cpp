@@ -238,6 +238,31 @@ bool ReadKernel(KernelCounters* k) {
   return true;
 }
 
+// The base priority of a priority class (0 for an unknown class).
+std::int32_t BasePriorityOfClass(DWORD priorityClass) {
+  switch (priorityClass) {
+    case IDLE_PRIORITY_CLASS: return 4;
+    case BELOW_NORMAL_PRIORITY_CLASS: return 6;
+    case NORMAL_PRIORITY_CLASS: return 8;
+    case ABOVE_NORMAL_PRIORITY_CLASS: return 10;
+    case HIGH_PRIORITY_CLASS: return 13;
+    case REALTIME_PRIORITY_CLASS: return 24;
+    default: return 0;
+  }
+}
+
+// The process's base priority from its priority class where the process can
+// be opened: some platforms fill the list's base priority with the class
+// number instead. Otherwise the list's value stays.
+void ReadBasePriority(ProcessReading* p) {
+  if (p->pid == 0) return;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p->pid);
+  if (h == nullptr) return;
+  std::int32_t base = BasePriorityOfClass(GetPriorityClass(h));
+  CloseHandle(h);
+  if (base != 0) p->basePriority = base;
+}
+
 bool ReadProcesses(std::vector<ProcessReading>* out) {
   RAS1_UNIT("ReadProcesses");
   NtQuerySystemInformationFn query = NtQuery();
@@ -324,6 +349,7 @@ bool ReadProcesses(std::vector<ProcessReading>* out) {
       tr.waitReason = th.waitReason;
       r.threads.push_back(tr);
     }
+    ReadBasePriority(&r);
     out->push_back(std::move(r));
     if (p.nextEntryOffset == 0) break;
     at += p.nextEntryOffset;
