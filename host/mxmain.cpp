@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "collectors/perf/system_identity.h"
 #include "framework/cfw.h"
 #include "framework/ras1.h"
 #include "host/messages.h"
@@ -313,6 +314,8 @@ int LoadAgents() {
         OsmStartInterface(buffer, static_cast<UINT>(r.resourceId), static_cast<UINT>(r.fixedDataId),
                           originAttribute.c_str(), origin.data(), static_cast<UINT>(width),
                           static_cast<UINT>(r.fixedCount));
+        // The system table's nine further fixed values, from the identity record.
+        if (std::strcmp(r.table, "WTSYSTEM") == 0) osm::perf::HandOverSystemFixedData(buffer);
       } else {
         RegisterTable(r.table);
       }

@@ -1,0 +1,142 @@
+// WTMEMORY, NTMEMORY and WTSYSTEM: the memory and System objects completed
+// by values derived from the memory status, the Process and Processor
+// samples and the node's address.
+#include "collectors/perf/machine_tables.h"
+
+#include <cstring>
+
+#include "collectors/perf/perf_collector.h"
+#include "collectors/perf/system_identity.h"
+#include "framework/cfw.h"
+#include "tables/tables.h"
+
+namespace osm {
+namespace perf {
+
+MemoryStatus QueryMemoryStatus() {
+  MemoryStatus status;
+  MEMORYSTATUSEX m;
+  std::memset(&m, 0, sizeof m);
+  m.dwLength = sizeof m;  // 64 bytes
+  if (GlobalMemoryStatusEx(&m)) {
+    status.ok = true;
+    status.totalPhys = m.ullTotalPhys;
+    status.totalPageFile = m.ullTotalPageFile;
+    status.availPageFile = m.ullAvailPageFile;
+  }
+  return status;
+}
+
+MemoryStatusSource& MemoryStatusHook() {
+  static MemoryStatusSource hook = &QueryMemoryStatus;
+  return hook;
+}
+
+namespace {
+
+MemoryStatus CurrentMemoryStatus() {
+  MemoryStatusSource source = MemoryStatusHook();
+  return source ? source() : QueryMemoryStatus();
+}
+
+// The "_Total" working set of a Process table's sample; copied out under
+// that buffer's lock, which is released before the caller goes on.
+WorkingSetTotal ReadWorkingSetTotal(const char* processTable, RAS1_EPB* unit) {
+  FetchedRows rows;
+  WorkingSetTotal total;
+  if (Fetch(processTable, &rows) == S_OK)
+    total = FindWorkingSetTotal(*FindTable(processTable), rows.bytes.data(), static_cast<std::size_t>(rows.count),
+                                rows.rowSize);
+  if (!total.found && (RAS1_Mask(unit) & RAS1_DETAIL))
+    RAS1_Printf(unit, __LINE__, "falied to collect the osmProcess attributes.");
+  return total;
+}
+
+void TraceMemoryFailure(RAS1_EPB* unit) {
+  if (RAS1_Mask(unit) & RAS1_DETAIL)
+    RAS1_Printf(unit, __LINE__,
+                "The call toGlobalMemoryStatusEx() failed.  The totwsbytes, totwskbyte, totwspct, cachepct, "
+                "availpct, memupct merics are set to -1");
+}
+
+const CollectorSpec kWtMemory = {"WTMEMORY", "Memory", ProgressForm::kStandard};
+const CollectorSpec kNtMemory = {"NTMEMORY", "Memory", ProgressForm::kStandard};
+const CollectorSpec kWtSystem = {"WTSYSTEM", "System", ProgressForm::kStandard};
+
+}  // namespace
+
+void CompleteWtMemoryRows(FetchedRows& rows, RAS1_EPB* unit) {
+  WorkingSetTotal ws = ReadWorkingSetTotal("WTPROCESS", unit);
+  MemoryStatus memory = CurrentMemoryStatus();
+  bool traced = false;
+  for (int i = 0; i < rows.count; ++i) {
+    if (!CompleteWtMemoryRow(rows.Row(i), memory, ws) && !traced) {
+      TraceMemoryFailure(unit);
+      traced = true;
+    }
+  }
+}
+
+void CompleteNtMemoryRows(FetchedRows& rows, RAS1_EPB* unit) {
+  WorkingSetTotal ws = ReadWorkingSetTotal("NTPROCESS", unit);
+  MemoryStatus memory = CurrentMemoryStatus();
+  bool traced = false;
+  for (int i = 0; i < rows.count; ++i) {
+    if (!CompleteNtMemoryRow(rows.Row(i), memory, ws) && !traced) {
+      TraceMemoryFailure(unit);
+      traced = true;
+    }
+  }
+}
+
+void CompleteWtSystemRows(FetchedRows& rows, RAS1_EPB* unit) {
+  if (rows.count == 0) return;
+  // The Processor sample's "_Total" row, copied out under its own lock.
+  ProcessorTotal processors;
+  FetchedRows processorRows;
+  if (Fetch("NTPROCSSR", &processorRows) == S_OK)
+    processors = FindProcessorTotal(*FindTable("NTPROCSSR"), processorRows.bytes.data(),
+                                    static_cast<std::size_t>(processorRows.count), processorRows.rowSize);
+  if (!processors.found && (RAS1_Mask(unit) & RAS1_DETAIL))
+    RAS1_Printf(unit, __LINE__, "falied to collect the osmProcessor attributes.");
+  MemoryStatus memory = CurrentMemoryStatus();
+  const char* node = DCF_GetNodeSystemName();
+  std::string netAddr6 = ResolveHostAddress(node ? node : "", kFamilyIpv6);
+  for (int i = 0; i < rows.count; ++i) CompleteWtSystemRow(rows.Row(i), processors, memory, netAddr6, nullptr);
+}
+
+}  // namespace perf
+}  // namespace osm
+
+class osm_wtmemory_agent : public osm::perf::PerfAgent<osm_wtmemory_base> {
+ public:
+  osm_wtmemory_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kWtMemory) {}
+
+ protected:
+  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
+    osm::perf::CompleteWtMemoryRows(rows, unit);
+  }
+};
+OSM_AGENT(wtmemory, osm_wtmemory_agent)
+
+class osm_ntmemory_agent : public osm::perf::PerfAgent<osm_ntmemory_base> {
+ public:
+  osm_ntmemory_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kNtMemory) {}
+
+ protected:
+  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
+    osm::perf::CompleteNtMemoryRows(rows, unit);
+  }
+};
+OSM_AGENT(ntmemory, osm_ntmemory_agent)
+
+class osm_wtsystem_agent : public osm::perf::PerfAgent<osm_wtsystem_base> {
+ public:
+  osm_wtsystem_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kWtSystem) {}
+
+ protected:
+  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
+    osm::perf::CompleteWtSystemRows(rows, unit);
+  }
+};
+OSM_AGENT(wtsystem, osm_wtsystem_agent)
