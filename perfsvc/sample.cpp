@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <new>
 
 namespace osmperf {
 
@@ -669,6 +670,42 @@ std::size_t CSample::CopyRows(void* buffer, std::size_t bufferSize, std::uint32_
   }
   RAS1_TRACE(RAS1_DETAIL, "Copied %u rows of %u bytes", static_cast<unsigned>(count), rowSize_);
   return count * rowSize_;
+}
+
+std::int32_t CreateSample(const char* const strings[8], std::uint32_t fixedDataCount,
+                          std::uint32_t intervalSeconds, const CSnapCatalog& catalogue,
+                          const CPerfName& names, std::unique_ptr<CSample>* sample) {
+  RAS1_ENTRY("CreateSample");
+  sample->reset();
+  try {
+    std::unique_ptr<CSample> created(new CSample(fixedDataCount, intervalSeconds));
+    std::u16string wide[8];
+    bool present[8];
+    for (int i = 0; i < 8; ++i) {
+      present[i] = strings[i] != nullptr;
+      if (!present[i]) continue;
+      std::size_t length = std::strlen(strings[i]);
+      wide[i].assign(length, u'\0');
+      std::size_t written = 0;
+      if (length > 0)
+        NLS2_TranslateString(NLS2_CS_ASCII, strings[i], length, NLS2_CS_UTF16LE, &wide[i][0], length * 2,
+                             &written, nullptr);
+      wide[i].resize(written / 2);
+    }
+    auto arg = [&](int i) { return present[i] ? wide[i].c_str() : nullptr; };
+    if (created->ProcessRawSampleDescription(arg(0), arg(1), arg(2), arg(3), arg(4), arg(5), arg(6), arg(7)) !=
+        kSampleOk)
+      return kSampleFail;
+    if (created->ConvertNamesToNumbers(catalogue, names) == kSampleAccessDenied) created->SetValid(false);
+    if (catalogue.Position(created->ObjectIndex()) < 0) created->SetValid(false);
+    created->SetIntervalSeconds(intervalSeconds);
+    std::int32_t result = created->Valid() ? kSampleOk : kSampleAccessDenied;
+    *sample = std::move(created);
+    return result;
+  } catch (const std::bad_alloc&) {
+    RAS1_TRACE(RAS1_ERROR, "Exception Thrown. In ProcessRawSampleDescription(). ");
+    return kSampleFail;
+  }
 }
 
 }  // namespace osmperf

@@ -217,4 +217,14 @@ class CSample {
   UtcToLocalFn utcToLocal_;
 };
 
+// Creates a sample from the eight description strings in US-ASCII (header,
+// sizes, offsets, scales, types, fixed header, fixed sizes, fixed offsets; the
+// last three may be null or empty) and resolves its names. Returns
+// kSampleOk for a valid sample, kSampleAccessDenied for one whose object is
+// unknown or absent from the catalogue (the sample is still returned), and
+// kSampleFail with no sample when the description is refused or memory runs out.
+std::int32_t CreateSample(const char* const strings[8], std::uint32_t fixedDataCount,
+                          std::uint32_t intervalSeconds, const CSnapCatalog& catalogue,
+                          const CPerfName& names, std::unique_ptr<CSample>* sample);
+
 }  // namespace osmperf

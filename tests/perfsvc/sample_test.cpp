@@ -413,3 +413,27 @@ TEST(SampleState, ReadinessAndMissingObjects) {
   s.Unlock();
   s.Unlock();
 }
+
+TEST(SampleCreate, FromAsciiStrings) {
+  auto bytes = Processes({{u"a", 1}}).Build();
+  World w(bytes);
+  const char* good[8] = {"3 20 1 Process (3 _INSTANCE_, % Processor Time, Working Set)", "16 4 4 4", "0 4 8",
+                         "0 1 1", "3 100 2", "1 _ROW_", "4", "12"};
+  std::unique_ptr<CSample> s;
+  ASSERT_EQ(CreateSample(good, 2, 30, w.catalogue, *w.table, &s), kSampleOk);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ObjectName(), u"Process");
+  EXPECT_EQ(s->Columns()[2].counterIndex, 180u);
+  EXPECT_EQ(s->IntervalSeconds(), 30u);
+  EXPECT_EQ(s->FixedDataCount(), 2u);
+  EXPECT_FALSE(s->Complete());
+
+  const char* unknown[8] = {"1 1 1 Nowhere (1 A)", "4 4", "0", "1", "2", nullptr, nullptr, nullptr};
+  ASSERT_EQ(CreateSample(unknown, 0, 0, w.catalogue, *w.table, &s), kSampleAccessDenied);
+  ASSERT_NE(s, nullptr) << "the handle is returned even for an invalid sample";
+  EXPECT_FALSE(s->Valid());
+
+  const char* refused[8] = {"2 1 1 Process (3 A, B)", "8 4 4", "0 4", "1 1", "2 2", "", "", ""};
+  EXPECT_EQ(CreateSample(refused, 0, 0, w.catalogue, *w.table, &s), kSampleFail);
+  EXPECT_EQ(s, nullptr);
+}
