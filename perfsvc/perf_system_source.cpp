@@ -361,7 +361,9 @@ bool ReadDisks(std::vector<DiskReading>* out) {
   out->clear();
   DWORD drives = GetLogicalDrives();
   if (drives == 0) return false;
-  UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // No "insert a disk" dialog for a drive that goes away meanwhile.
+  DWORD oldMode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
   for (int letter = 0; letter < 26; ++letter) {
     if ((drives & (1u << letter)) == 0) continue;
     wchar_t root[4] = {static_cast<wchar_t>(L'A' + letter), L':', L'\\', 0};
@@ -374,7 +376,7 @@ bool ReadDisks(std::vector<DiskReading>* out) {
     d.totalBytes = total.QuadPart;
     out->push_back(std::move(d));
   }
-  SetErrorMode(oldMode);
+  SetThreadErrorMode(oldMode, nullptr);
   return true;
 }
 
