@@ -1,0 +1,430 @@
+// The collectors run through the framework over a test block: the counter
+// service (linked in) reads the block file, the table loader registers every
+// table with a collector, the framework answers one report per table, and
+// the rows it writes are checked against the block.
+#include <winsock2.h>
+
+#include "collectors/perf/machine_tables.h"
+#include "collectors/perf/system_identity.h"
+#include "framework/cfw.h"
+#include "host/mxmain.h"
+#include "host/registration.h"
+#include "host/table_binding.h"
+#include "perfclient/osmclient.h"
+#include "perfsvc/osmperf_server.h"
+#include "support/fields.h"
+#include "tables/catalogue.h"
+#include "tests/perfsvc/perf_block_builder.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::uint64_t kGiB = 1024ull * 1024 * 1024;
+const std::uint32_t kLargeRawCount = 0x00010100;  // PERF_COUNTER_LARGE_RAWCOUNT: the value as it is
+
+std::string LoadText(UINT id) {
+  char buffer[4096];
+  int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+template <class T>
+std::vector<T> Numbers(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<T> out;
+  T v;
+  while (in >> v) out.push_back(v);
+  return out;
+}
+
+// One sample description: its object, columns and where they land.
+struct Description {
+  std::string object;
+  std::vector<std::string> counters;  // column names, "_INSTANCE_" included
+  std::vector<int> offsets, types;
+  std::vector<double> scales;
+  bool PerInstance() const {
+    for (int t : types)
+      if (t == 3 || t == 4) return true;
+    return false;
+  }
+};
+
+Description Describe(UINT id) {
+  Description d;
+  std::string header = LoadText(id);
+  std::size_t open = header.find('('), close = header.rfind(')');
+  std::istringstream head(header.substr(0, open));
+  int n, r, x;
+  head >> n >> r >> x;
+  std::string rest;
+  std::getline(head, rest);
+  d.object = Trim(rest);
+  std::istringstream names(header.substr(open + 1, close - open - 1));
+  names >> n;
+  std::string name;
+  while (std::getline(names, name, ',')) d.counters.push_back(Trim(name));
+  d.offsets = Numbers<int>(LoadText(id + 2));
+  d.scales = Numbers<double>(LoadText(id + 3));
+  d.types = Numbers<int>(LoadText(id + 4));
+  return d;
+}
+
+// The test block: every object the registered tables describe, each counter
+// with a value of its own unless the test fixes it.
+class World {
+ public:
+  // The value of a counter in an object (the same in every instance).
+  std::uint64_t Value(const std::string& object, const std::string& counter) {
+    auto fixed = fixed_.find(object + "|" + counter);
+    if (fixed != fixed_.end()) return fixed->second;
+    std::uint64_t h = 17;
+    for (char c : object + "|" + counter) h = (h * 131 + static_cast<unsigned char>(c)) % 900000;
+    return 1000 + h;
+  }
+  void Fix(const std::string& object, const std::string& counter, std::uint64_t value) {
+    fixed_[object + "|" + counter] = value;
+  }
+  void FixInstance(const std::string& object, const std::string& instance, const std::string& counter,
+                   std::uint64_t value) {
+    fixed_[object + "|" + instance + "|" + counter] = value;
+  }
+  void Instances(const std::string& object, std::vector<std::string> names) { instances_[object] = names; }
+  std::vector<std::string> InstancesOf(const std::string& object) {
+    auto it = instances_.find(object);
+    return it != instances_.end() ? it->second : std::vector<std::string>{object + "-1"};
+  }
+  void Add(const Description& d) {
+    Obj& o = objects_[d.object];
+    o.perInstance = o.perInstance || d.PerInstance();
+    for (std::size_t i = 0; i < d.counters.size(); ++i)
+      if (d.types[i] != 3 && d.types[i] != 4) {
+        if (std::find(o.counters.begin(), o.counters.end(), d.counters[i]) == o.counters.end())
+          o.counters.push_back(d.counters[i]);
+        // Scaled up, a counter must stay small to fit its column.
+        if (d.scales[i] > 1 && !fixed_.count(d.object + "|" + d.counters[i])) Fix(d.object, d.counters[i], 2);
+      }
+  }
+  // Writes the names and block files.
+  void Write(const std::string& namesPath, const std::string& blockPath) {
+    perfbuild::BlockBuilder b;
+    b.SystemTime(2024, 5, 6, 7, 8, 9, 100).PerfTime(1000).PerfFreq(10000000);
+    for (auto& entry : objects_) {
+      perfbuild::ObjectSpec& o = b.Object(Index(entry.first));
+      for (const std::string& c : entry.second.counters) o.Counter(Index(c), kLargeRawCount, 8);
+      if (!entry.second.perInstance) {
+        std::vector<std::uint64_t> values;
+        for (const std::string& c : entry.second.counters) values.push_back(Value(entry.first, c));
+        o.Values(values);
+        continue;
+      }
+      for (const std::string& inst : InstancesOf(entry.first)) {
+        std::vector<std::uint64_t> values;
+        for (const std::string& c : entry.second.counters) {
+          auto fixed = fixed_.find(entry.first + "|" + inst + "|" + c);
+          values.push_back(fixed != fixed_.end() ? fixed->second : Value(entry.first, c));
+        }
+        o.Instance(std::u16string(inst.begin(), inst.end()), values);
+      }
+    }
+    perfbuild::NameList names;
+    for (auto& n : index_) names.emplace_back(n.second, n.first);
+    ASSERT_TRUE(perfbuild::WriteNamesFile(namesPath, names));
+    ASSERT_TRUE(perfbuild::WriteBlockFile(blockPath, b.Build()));
+  }
+
+ private:
+  struct Obj {
+    bool perInstance = false;
+    std::vector<std::string> counters;
+  };
+  std::uint32_t Index(const std::string& name) {
+    auto it = index_.find(name);
+    if (it != index_.end()) return it->second;
+    std::uint32_t i = static_cast<std::uint32_t>(2 + 2 * index_.size());
+    index_[name] = i;
+    return i;
+  }
+  std::map<std::string, Obj> objects_;
+  std::map<std::string, std::uint32_t> index_;
+  std::map<std::string, std::uint64_t> fixed_;
+  std::map<std::string, std::vector<std::string>> instances_;
+};
+
+// The tables this test registers: those of a web server 6 and of a web
+// server 3 together, so that every plain table is present once.
+std::vector<TableRegistration> Registrations() {
+  PlatformVersion v;
+  v.major = 6;
+  v.minor = 1;
+  v.productType = 1;
+  std::vector<TableRegistration> out;
+  std::set<std::string> seen;
+  for (int iis : {6, 3}) {
+    v.iisMajor = iis;
+    for (const TableRegistration& r : SelectTables(v))
+      if (seen.insert(r.table).second) out.push_back(r);
+  }
+  return out;
+}
+
+// Tables without a collector yet whose buffers the collectors read.
+const char* const kSourceTables[] = {"NTPROCSSR", "WTPROCESS", "NTPROCESS"};
+
+bool IsSourceTable(const std::string& t) {
+  for (const char* s : kSourceTables)
+    if (t == s) return true;
+  return false;
+}
+
+// The table loader of the test: what LoadAgents does, for the tables above.
+int TestLoader() {
+  std::string origin = "TESTNODE";
+  origin.resize(64, ' ');
+  SetOriginNodeName(origin.data(), 65);
+  char scratch[4096];
+  for (const TableRegistration& r : Registrations()) {
+    bool source = IsSourceTable(r.table);
+    if (!r.resourceId || (!TableHasCollector(r.table) && !source)) continue;
+    OsmSampleBfr* buffer = OsmTableSampleBuffer(r.table);
+    std::string name = std::string("OSM.") + r.table;
+    if (!InitializeBfr(buffer, name.c_str(), static_cast<UINT>(r.resourceId), scratch, sizeof scratch)) continue;
+    if (!source) RegisterTable(r.table);
+    OsmStartInterface(buffer, static_cast<UINT>(r.resourceId), static_cast<UINT>(r.fixedDataId), "_ORIGIN_",
+                      origin.data(), 64, static_cast<UINT>(r.fixedCount));
+    if (std::strcmp(r.table, "WTSYSTEM") == 0) osm::perf::HandOverSystemFixedData(buffer);
+  }
+  return 0;
+}
+
+osm::perf::MemoryStatus EightGiB() {
+  osm::perf::MemoryStatus m;
+  m.ok = true;
+  m.totalPhys = 8 * kGiB;
+  m.totalPageFile = 12 * kGiB;
+  m.availPageFile = 10 * kGiB;
+  return m;
+}
+
+// A JSON Lines row, read by attribute.
+struct JsonRow {
+  std::string line;
+  bool Has(const std::string& name) const { return line.find("\"" + name + "\":") != std::string::npos; }
+  long long Int(const std::string& name) const {
+    std::size_t at = line.find("\"" + name + "\":");
+    if (at == std::string::npos) return -999999999;
+    return std::strtoll(line.c_str() + at + name.size() + 3, nullptr, 10);
+  }
+  std::string Text(const std::string& name) const {
+    std::size_t at = line.find("\"" + name + "\":\"");
+    if (at == std::string::npos) return "<missing>";
+    std::string text;
+    for (at += name.size() + 4; at < line.size() && line[at] != '"'; ++at) {
+      if (line[at] == '\\' && at + 1 < line.size()) ++at;  // an escaped character
+      text.push_back(line[at]);
+    }
+    return text;
+  }
+};
+
+class ThroughFramework : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char dir[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, dir);
+    std::string base = std::string(dir) + "\\collectors_fw";
+    names_ = base + ".names";
+    block_ = base + ".block";
+    requests_ = base + ".requests";
+    output_ = base + ".jsonl";
+    DeleteFileA(output_.c_str());
+
+    World world;
+    for (const TableRegistration& r : Registrations())
+      if (r.resourceId && (TableHasCollector(r.table) || IsSourceTable(r.table))) {
+        Description d = Describe(static_cast<UINT>(r.resourceId));
+        world.Add(d);
+        descriptions_[r.table] = d;
+      }
+    // The values the derived columns are checked on.
+    world.Fix("Memory", "Cache Bytes", kGiB);            // 1048576 KB: 12.5 % of 8 GiB
+    world.Fix("Memory", "Available Bytes", 2 * kGiB - 1);
+    world.Fix("Memory", "Committed Bytes", kGiB / 2);
+    world.Fix("Memory", "Commit Limit", 3 * kGiB / 2);
+    world.Fix("System", "System Up Time", 172799);
+    world.Fix("System", "Processor Queue Length", 1000);
+    world.Instances("Processor", {"0", "_Total"});
+    world.FixInstance("Processor", "_Total", "% Processor Time", 150);
+    world.FixInstance("Processor", "_Total", "% Privileged Time", 60);
+    world.FixInstance("Processor", "_Total", "% User Time", 30);
+    world.Instances("Process", {"Idle", "_Total"});
+    world.FixInstance("Process", "_Total", "Working Set", 858993459);
+    world.Instances("Paging File", {"C:\\pagefile.sys", "D:\\pagefile.sys"});
+    world.Write(names_, block_);
+    world_ = new World(world);
+
+    std::ofstream req(requests_);
+    for (const auto& d : descriptions_)
+      if (!IsSourceTable(d.first)) req << "report r-" << d.first << " " << d.first << "\n";
+    req.close();
+
+    SetEnvironmentVariableA("OSM_PERFNAMES_FILE", names_.c_str());
+    SetEnvironmentVariableA("OSM_PERFDATA_FILE", block_.c_str());
+    SetEnvironmentVariableA("NT_PERFMON_MEMORY_CHECK", "0");
+    SetEnvironmentVariableA("OSM_REQUESTS", requests_.c_str());
+    SetEnvironmentVariableA("OSM_OUTPUT", output_.c_str());
+    SetEnvironmentVariableA("OSM_EXIT_WHEN_DONE", "Y");
+    SetEnvironmentVariableA("OSM_FRAMEWORK_LOG", (base + ".log").c_str());
+
+    osm::perf::MemoryStatusHook() = &EightGiB;
+    CoInitialize(nullptr);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, osmperf::OsmDllGetClassObject(CLSID_OsmKounter, IID_IClassFactory,
+                                                  reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IOsmKount, reinterpret_cast<void**>(&g_osmKount)));
+    factory->Release();
+    ASSERT_EQ(S_OK, g_osmKount->Initialize(5, 0, nullptr));
+
+    DCF_RegisterAgentLoader(&TestLoader);
+    char name[] = "mx_agent";
+    char empty[] = "";
+    char* argv[] = {name, empty, nullptr};
+    ASSERT_EQ(0, cfwmain(1, argv));
+
+    std::ifstream in(output_);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("\"record\":\"row\"") != std::string::npos) {
+        std::size_t at = line.find("\"table\":\"") + 9;
+        rows_[line.substr(at, line.find('"', at) - at)].push_back(JsonRow{line});
+      }
+  }
+  static void TearDownTestSuite() {
+    if (g_osmKount) {
+      g_osmKount->Terminate();
+      g_osmKount->Release();
+      g_osmKount = nullptr;
+    }
+    osm::perf::MemoryStatusHook() = nullptr;
+    for (const std::string& f : {names_, block_, requests_, output_}) DeleteFileA(f.c_str());
+  }
+
+  static std::string names_, block_, requests_, output_;
+  static std::map<std::string, Description> descriptions_;
+  static std::map<std::string, std::vector<JsonRow>> rows_;
+  static World* world_;
+};
+std::string ThroughFramework::names_, ThroughFramework::block_, ThroughFramework::requests_,
+    ThroughFramework::output_;
+std::map<std::string, Description> ThroughFramework::descriptions_;
+std::map<std::string, std::vector<JsonRow>> ThroughFramework::rows_;
+World* ThroughFramework::world_ = nullptr;
+
+// The attribute that receives a column of a description.
+std::string AttributeAt(const char* table, int offset) {
+  const osm::TableDef* t = osm::FindTable(table);
+  for (std::uint32_t i = 0; t && i < t->attrCount; ++i)
+    if (t->attrs[i].offset == offset) return t->attrs[i].name;
+  return "?";
+}
+
+TEST_F(ThroughFramework, EveryPlainTableReportsTheBlocksValues) {
+  const char* plain[] = {"NTPAGEFILE", "WTOBJECTS", "WTTHREAD", "JOBOBJ", "JOBOBJD", "NTJOBOBJD", "NETSEGMT",
+                         "UDPSTATS", "TCPSTATS", "ICMPSTAT", "WTSERVERQ", "NTSERVERQ", "HTTPSRVC", "FTPSTATS",
+                         "GOPHRSVC", "HTTPCNDX", "ACTSRVPG", "IISSTATS", "FTPSVC", "NNTPCMD", "NNTPSRV", "INDEXSVC",
+                         "INDEXSVCF", "MSMQIS", "MSMQSVC", "MSMQSESS", "DHCPSRV", "DNSMEMORY", "DNSZONET",
+                         "DNSDYNUPD", "DNSQUERY", "DNSWINS", "OSMRASPT", "OSMRASTOT"};
+  for (const char* table : plain) {
+    SCOPED_TRACE(table);
+    ASSERT_TRUE(descriptions_.count(table)) << "not registered";
+    const Description& d = descriptions_[table];
+    std::vector<std::string> instances = d.PerInstance() ? world_->InstancesOf(d.object) : std::vector<std::string>{""};
+    const std::vector<JsonRow>& rows = rows_[table];
+    ASSERT_EQ(instances.size(), rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ("TESTNODE", rows[r].Text("ORIGINNODE"));
+      for (std::size_t c = 0; c < d.counters.size(); ++c) {
+        std::string attr = AttributeAt(table, d.offsets[c]);
+        if (d.types[c] == 3 || d.types[c] == 4) {
+          EXPECT_EQ(instances[r], rows[r].Text(attr)) << attr;
+          continue;
+        }
+        double expected = static_cast<double>(world_->Value(d.object, d.counters[c])) * d.scales[c];
+        EXPECT_LE(std::fabs(static_cast<double>(rows[r].Int(attr)) - expected), 1.0)
+            << attr << " (" << d.counters[c] << ")";
+      }
+    }
+  }
+}
+
+TEST_F(ThroughFramework, MemoryTablesDeriveFromTheBlockAndTheMemorySize) {
+  ASSERT_EQ(1u, rows_["WTMEMORY"].size());
+  const JsonRow& wt = rows_["WTMEMORY"][0];
+  EXPECT_EQ(2147483647, wt.Int("TOTMEMBYTE"));
+  EXPECT_EQ(8388608, wt.Int("TOTMEMKB"));
+  EXPECT_EQ(8192, wt.Int("TOTMEMMB"));
+  EXPECT_EQ(1048576, wt.Int("CACHEKB"));
+  EXPECT_EQ(13, wt.Int("CACHEPCT"));  // 12.5 rounded half up
+  EXPECT_EQ(25, wt.Int("AVAILPCT"));
+  EXPECT_EQ(6, wt.Int("MEMUPCT"));    // 6.25
+  EXPECT_EQ(wt.Int("COMMITLKB") - wt.Int("COMMKBYTE"), wt.Int("COMAVLKBYT"));
+  EXPECT_EQ(1048576, wt.Int("COMAVLKBYT"));
+  EXPECT_EQ(858993459, wt.Int("TOTWSBYTES"));
+  EXPECT_EQ(10, wt.Int("TOTWSPCT"));
+
+  ASSERT_EQ(1u, rows_["NTMEMORY"].size());
+  const JsonRow& nt = rows_["NTMEMORY"][0];
+  EXPECT_EQ(8589934592ll, nt.Int("TOTMEMBYTE"));
+  EXPECT_EQ(8388608, nt.Int("TOTMEMKB"));
+  EXPECT_EQ(1048576, nt.Int("CACHEKB"));
+  EXPECT_EQ(1572864, nt.Int("COMMITLKB"));
+  EXPECT_EQ(524288, nt.Int("COMMKBYTE"));
+  EXPECT_EQ(1048576, nt.Int("COMAVLKBYT"));
+  EXPECT_EQ(858993459, nt.Int("TOTWSBYTES"));
+  EXPECT_EQ(838860, nt.Int("TOTWSKBYTE"));
+  EXPECT_EQ(13, nt.Int("CACHEPCT"));
+}
+
+TEST_F(ThroughFramework, SystemTableCarriesTheIdentityAndItsDerivedValues) {
+  ASSERT_EQ(1u, rows_["WTSYSTEM"].size());
+  const JsonRow& s = rows_["WTSYSTEM"][0];
+  const osm::perf::SystemIdentity& id = osm::perf::SystemIdentityRecord();
+  EXPECT_EQ(1, s.Int("SYSUPDAYS"));  // 172799 seconds
+  EXPECT_EQ(id.processors, s.Int("NUMOFPRCSR"));
+  EXPECT_EQ(1000 - id.processors, s.Int("PRCQEX"));
+  EXPECT_EQ(90, s.Int("PCTTLPCSRT"));  // 150 corrected to 60 + 30
+  EXPECT_EQ(60, s.Int("PCTTLPRIVT"));
+  EXPECT_EQ(30, s.Int("PCTTLUSERT"));
+  EXPECT_EQ(8192, s.Int("TOTMEMMB"));
+  EXPECT_EQ(2048, s.Int("PAGEFILEMB"));
+  EXPECT_EQ(id.logicalProcessors, s.Int("NUMLPRCSR"));
+  EXPECT_EQ(osm::perf::GetLogicalProcessorCount(), s.Int("NUMLPRCSR"));
+  EXPECT_EQ(id.pageSize, s.Int("PAGESIZE"));
+  EXPECT_EQ(Trim(std::string(id.osType, 16)), s.Text("OSTYPE"));
+  EXPECT_EQ(Trim(std::string(id.osVersion, 8)), s.Text("VERSION"));
+  EXPECT_EQ(Trim(std::string(id.userName, 64)), s.Text("USERNAME"));
+  EXPECT_EQ(Trim(osm::perf::NetworkAddressFixedValue(id).substr(0, 16)), s.Text("NETADDRESS"));
+  EXPECT_NE("<missing>", s.Text("NETADDR6"));
+  EXPECT_EQ(static_cast<long long>(world_->Value("System", "File Read Bytes/sec")), s.Int("FLEREADBT8"));
+}
+
+}  // namespace
