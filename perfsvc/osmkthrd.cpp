@@ -175,7 +175,8 @@ void osmkthrd::ServiceThreadMain() {
           break;
         case WAIT_TIMEOUT:
           engine_.NoteWaited(static_cast<std::int64_t>(wait));
-          engine_.GetSnapValues();
+          // A wait computed before Suspend may run out afterwards.
+          if (!engine_.Suspended()) engine_.GetSnapValues();
           break;
         default:
           RAS1_TRACE(RAS1_ERROR, "Wait failed, rc=%lu error=%lu", static_cast<unsigned long>(rc),
