@@ -4,6 +4,7 @@
 #include "collectors/perf/machine_tables.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "collectors/perf/perf_collector.h"
 #include "collectors/perf/system_identity.h"
@@ -14,15 +15,24 @@ namespace osm {
 namespace perf {
 
 MemoryStatus QueryMemoryStatus() {
+  // The platform may answer a caller that races another with a status it has
+  // not filled yet (no physical memory): the collectors query one at a time,
+  // and a zero total is asked again once.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
   MemoryStatus status;
-  MEMORYSTATUSEX m;
-  std::memset(&m, 0, sizeof m);
-  m.dwLength = sizeof m;  // 64 bytes
-  if (GlobalMemoryStatusEx(&m)) {
-    status.ok = true;
-    status.totalPhys = m.ullTotalPhys;
-    status.totalPageFile = m.ullTotalPageFile;
-    status.availPageFile = m.ullAvailPageFile;
+  for (int attempt = 0; attempt < 2 && (!status.ok || status.totalPhys == 0); ++attempt) {
+    if (attempt > 0) Sleep(20);
+    MEMORYSTATUSEX m;
+    std::memset(&m, 0, sizeof m);
+    m.dwLength = sizeof m;  // 64 bytes
+    status = MemoryStatus();
+    if (GlobalMemoryStatusEx(&m)) {
+      status.ok = true;
+      status.totalPhys = m.ullTotalPhys;
+      status.totalPageFile = m.ullTotalPageFile;
+      status.availPageFile = m.ullAvailPageFile;
+    }
   }
   return status;
 }
