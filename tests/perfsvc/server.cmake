@@ -25,6 +25,6 @@ if(OSM_WINDOWS AND CMAKE_CROSSCOMPILING)
   set_tests_properties(perfsvc_com_tests PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "OSM_WINEPREFIX=${OSM_WINEPREFIX}"
-    RESOURCE_LOCK osmperf_classes_root
+    RESOURCE_LOCK osmperf_registration
     TIMEOUT 300)
 endif()
