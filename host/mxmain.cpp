@@ -335,6 +335,9 @@ int MxMain(int, char**) {
     RAS1_TRACE(RAS1_DETAIL,
                "MxMain: Failed setting environment from SOFTWARE\\Velmor\\OSM\\Ver610\\Primary\\Environment \n");
   LoadRuntimeDirectory();
+  // The registry environment may carry the trace settings of an unattended agent.
+  if (const char* spec = BSS1_GetEnv("BSL_RAS1", 0)) RAS1_Configure(spec);
+  if (const char* file = BSS1_GetEnv("BSL_RAS1_FILE", 0)) RAS1_SetDestination(file);
   RAS1_TRACE(RAS1_DETAIL, "MxMain: Environment Set");
   TraceEnvironment();
 

@@ -22,6 +22,9 @@ start)
     fi
     mkdir -p "$(dirname "$prefix")"
     timeout 180 wineboot -i </dev/null >/dev/null 2>&1
+    # Let wineboot's own server and its system processes end first, or they
+    # live on beside the persistent server (two service managers, say).
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
     setsid wineserver -p </dev/null >/dev/null 2>&1 &
     timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     echo "wine prefix ready: $prefix"

@@ -1,0 +1,56 @@
+#!/bin/bash
+# Builds osmagent and osmperf, prepares a Wine prefix, registers the counter
+# server and runs the agent in console mode with live performance data from the
+# system source, reporting a few tables every few seconds as JSON Lines.
+#   OSM_BUILD_DIR   where the build goes (default: ./build)
+#   OSM_RUN_PREFIX  the Wine prefix to use (default: ./build/agent-prefix)
+#   OSM_REPORTS     the requests file to use instead of the built-in one
+#   OSM_RUN_SECONDS how long to run before stopping (default: until Ctrl-C)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${OSM_BUILD_DIR:-$root/build}
+prefix=${OSM_RUN_PREFIX:-$build/agent-prefix}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build/win" -j "$jobs" --target osmagent osmperf >/dev/null
+
+export OSM_WINEPREFIX=$prefix WINEPREFIX=$prefix WINEDEBUG=-all
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "== preparing the Wine prefix $prefix (once)" >&2
+  "$root/tools/wine-prefix.sh" start "$prefix" >&2
+else
+  (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
+fi
+run="$root/tools/wine-run.sh"
+
+# The agent and its counter server side by side, as they are installed.
+bin="$build/agent-bin"
+mkdir -p "$bin"
+cp "$build/win/host/osmagent.exe" "$build/win/perfsvc/osmperf.dll" "$bin/"
+"$run" regsvr32 /s "$(winepath -w "$bin/osmperf.dll")"
+
+requests=${OSM_REPORTS:-$bin/live-requests.txt}
+if [ -z "${OSM_REPORTS:-}" ]; then
+  cat >"$requests" <<'REQ'
+# Live tables, answered every 10 seconds.
+report memory    WTMEMORY   every 10
+report memory-nt NTMEMORY   every 10
+report system    WTSYSTEM   every 10
+report objects   WTOBJECTS  every 10
+report pagefile  NTPAGEFILE every 10
+REQ
+fi
+
+export OSM_PERF_SOURCE=system
+export OSM_INTERVAL=${OSM_INTERVAL:-5}
+export OSM_REQUESTS="$(winepath -w "$requests")"
+export OSM_FRAMEWORK_LOG="$(winepath -w "$bin/osm_framework.log")"
+export BSL_RAS1_FILE="$(winepath -w "$bin/osmagent.trc")"
+echo "== osmagent TEST (requests: $requests; trace: $bin/osmagent.trc)" >&2
+if [ -n "${OSM_RUN_SECONDS:-}" ]; then
+  OSM_WINE_TIMEOUT=$OSM_RUN_SECONDS "$run" "$bin/osmagent.exe" TEST || true
+else
+  OSM_WINE_TIMEOUT=0 "$run" "$bin/osmagent.exe" TEST
+fi
