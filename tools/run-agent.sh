@@ -6,6 +6,7 @@
 #   OSM_RUN_PREFIX  the Wine prefix to use (default: ./build/agent-prefix)
 #   OSM_REPORTS     the requests file to use instead of the built-in one
 #   OSM_RUN_SECONDS how long to run before stopping (default: until Ctrl-C)
+#   OSM_SHOW_DEFINITIONS=1 also show the table definitions published at start
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OSM_BUILD_DIR:-$root/build}
@@ -49,8 +50,8 @@ export OSM_REQUESTS="$(winepath -w "$requests")"
 export OSM_FRAMEWORK_LOG="$(winepath -w "$bin/osm_framework.log")"
 export BSL_RAS1_FILE="$(winepath -w "$bin/osmagent.trc")"
 echo "== osmagent TEST (requests: $requests; trace: $bin/osmagent.trc)" >&2
-if [ -n "${OSM_RUN_SECONDS:-}" ]; then
-  OSM_WINE_TIMEOUT=$OSM_RUN_SECONDS "$run" "$bin/osmagent.exe" TEST || true
-else
-  OSM_WINE_TIMEOUT=0 "$run" "$bin/osmagent.exe" TEST
-fi
+# The long table definitions are left out of the terminal unless asked for.
+show() {
+  if [ "${OSM_SHOW_DEFINITIONS:-0}" = 1 ]; then cat; else grep --line-buffered -v '^{"record":"table"'; fi
+}
+OSM_WINE_TIMEOUT=${OSM_RUN_SECONDS:-0} "$run" "$bin/osmagent.exe" TEST | show || true
