@@ -255,6 +255,15 @@ unsigned RAS1_Sync(RAS1_EPB* unit) {
   return mask;
 }
 
+void RAS1_InitUnit(RAS1_EPB* unit, const char* name, std::size_t nameLength) {
+  unit->name = name;
+  unit->nameLength = nameLength;
+  unit->line = 0;
+  unit->generation = &RAS1_Generation;
+  unit->mask.store(0, std::memory_order_relaxed);
+  unit->cachedGeneration.store(0, std::memory_order_release);  // never a live generation
+}
+
 void RAS1_Configure(const char* spec) {
   TraceState& st = State();
   std::lock_guard<std::mutex> guard(st.configLock);

@@ -66,6 +66,10 @@ inline unsigned RAS1_Mask(RAS1_EPB* unit) {
   return RAS1_Sync(unit);
 }
 
+// Prepares a unit whose name is known only at run time (per-table routines).
+// The name must outlive the unit; the first RAS1_Mask syncs it.
+void RAS1_InitUnit(RAS1_EPB* unit, const char* name, std::size_t nameLength);
+
 // Writes one trace line whatever the level.
 void RAS1_Printf(RAS1_EPB* unit, int line, const char* format, ...) RAS1_PRINTF_FORMAT(3, 4);
 // kind 0 entry, 1 exit with a value (a fourth argument, long long), 2 exit.

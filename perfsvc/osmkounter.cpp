@@ -227,27 +227,18 @@ std::shared_ptr<CSample> COsmKounter::Find(OSMSAMPLE handle) const {
 
 HRESULT COsmKounter::CreateSample(const char* const strings[8], UINT intervalSeconds, UINT fixedCount,
                                   OSMSAMPLE* out) {
-  RAS1_UNIT("COsmKounter::CreateSample");
   *out = 0;
+  // Empty strings count as absent.
+  const char* args[8];
+  for (int i = 0; i < 8; ++i) args[i] = Present(strings[i]) ? strings[i] : nullptr;
+  std::unique_ptr<CSample> created;
+  if (osmperf::CreateSample(args, fixedCount, intervalSeconds, *catalogue_, *names_, &created) == kSampleFail ||
+      !created)
+    return E_FAIL;
   std::shared_ptr<CSample> sample;
   try {
-    std::u16string wide[8];
-    const char16_t* args[8];
-    for (int i = 0; i < 8; ++i) {
-      args[i] = nullptr;
-      if (Present(strings[i])) {
-        wide[i] = AsciiToUtf16(strings[i]);
-        args[i] = wide[i].c_str();
-      }
-    }
-    sample = std::make_shared<CSample>(fixedCount, intervalSeconds);
-    if (sample->ProcessRawSampleDescription(args[0], args[1], args[2], args[3], args[4], args[5], args[6],
-                                            args[7]) != kSampleOk)
-      return E_FAIL;
-    sample->ConvertNamesToNumbers(*catalogue_, *names_);
-    sample->SetIntervalSeconds(intervalSeconds);
+    sample = std::shared_ptr<CSample>(std::move(created));
   } catch (const std::bad_alloc&) {
-    RAS1_TRACE(RAS1_ERROR, "Exception Thrown. In ProcessRawSampleDescription(). ");
     return E_FAIL;
   }
   OSMSAMPLE handle = reinterpret_cast<OSMSAMPLE>(sample.get());

@@ -9,15 +9,6 @@
 namespace osm {
 namespace {
 
-void InitUnit(RAS1_EPB& unit, const std::string& name) {
-  unit.name = name.c_str();
-  unit.nameLength = name.size();
-  unit.line = 0;
-  unit.generation = &RAS1_Generation;
-  unit.cachedGeneration.store(0);  // differs from every generation: syncs on first use
-  unit.mask.store(0);
-}
-
 std::string Lower(const char* s) {
   std::string out(s ? s : "");
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -40,10 +31,10 @@ TableRuntime::TableRuntime(const TableDef& d) : def(d) {
   unitNames_[1] = baseClass + "::AddData";
   unitNames_[2] = managerClass + "::DeliverRows";
   unitNames_[3] = "osm_" + lower + "_init";
-  InitUnit(printSelfUnit, unitNames_[0]);
-  InitUnit(addDataUnit, unitNames_[1]);
-  InitUnit(deliverRowsUnit, unitNames_[2]);
-  InitUnit(initUnit, unitNames_[3]);
+  RAS1_InitUnit(&printSelfUnit, unitNames_[0].c_str(), unitNames_[0].size());
+  RAS1_InitUnit(&addDataUnit, unitNames_[1].c_str(), unitNames_[1].size());
+  RAS1_InitUnit(&deliverRowsUnit, unitNames_[2].c_str(), unitNames_[2].size());
+  RAS1_InitUnit(&initUnit, unitNames_[3].c_str(), unitNames_[3].size());
 }
 
 const TableRuntime& TableRuntime::For(const TableDef& def) {

@@ -13,15 +13,6 @@ namespace perf {
 
 namespace {
 
-void InitUnit(RAS1_EPB& unit, const std::string& name) {
-  unit.name = name.c_str();
-  unit.nameLength = name.size();
-  unit.line = 0;
-  unit.generation = &RAS1_Generation;
-  unit.cachedGeneration.store(0);  // differs from every generation: syncs on first use
-  unit.mask.store(0);
-}
-
 std::string AgentClassOf(const char* table) {
   std::string lower;
   for (const char* p = table; *p; ++p) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
@@ -37,9 +28,9 @@ CollectorRuntime::CollectorRuntime(const CollectorSpec& s)
   unitNames_[0] = agentClass + "::TakeSampleConstructor";
   unitNames_[1] = agentClass + "::TakeSample";
   unitNames_[2] = agentClass + "::TakeSampleDestructor";
-  InitUnit(constructorUnit, unitNames_[0]);
-  InitUnit(takeSampleUnit, unitNames_[1]);
-  InitUnit(destructorUnit, unitNames_[2]);
+  RAS1_InitUnit(&constructorUnit, unitNames_[0].c_str(), unitNames_[0].size());
+  RAS1_InitUnit(&takeSampleUnit, unitNames_[1].c_str(), unitNames_[1].size());
+  RAS1_InitUnit(&destructorUnit, unitNames_[2].c_str(), unitNames_[2].size());
 }
 
 const CollectorRuntime& CollectorRuntime::For(const CollectorSpec& spec) {
