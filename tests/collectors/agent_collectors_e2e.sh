@@ -95,6 +95,14 @@ for r in mem ntmem sys obj page; do
   grep -q "\"request\":\"$r\".*\"rows\":" "$work/out.jsonl" 2>/dev/null && pass "report $r answered" || fail "report $r answered"
 done
 
+# The console banner, the console-mode message and the published definitions.
+grep -q "^OSMI100: " "$work/stdout" && pass "banner" || fail "banner"
+grep -q "^OSMI101: Starting .* in console mode." "$work/stdout" && pass "console mode message" || fail "console mode message"
+for t in WTMEMORY:388 NTMEMORY:348 WTSYSTEM:896 WTOBJECTS:240 NTPAGEFILE:552; do
+  grep -q "\"record\":\"table\",\"table\":\"${t%%:*}\",\"rowsize\":${t##*:}," "$work/out.jsonl" &&
+    pass "definition of ${t%%:*}" || fail "definition of ${t%%:*}"
+done
+
 # Physical memory as the platform reports it (Wine: the host's).
 mem_kb=$(sed -n 's/^MemTotal: *\([0-9]*\) kB/\1/p' /proc/meminfo)
 
