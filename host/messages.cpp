@@ -5,20 +5,23 @@
 
 #include "framework/ras1.h"
 
-namespace {
-
-void Load(UINT id, char* buffer, int size) {
+bool LoadAgentString(UINT id, char* buffer, int size) {
+  if (!buffer || size <= 0) return false;
   std::memset(buffer, 0, static_cast<std::size_t>(size));
-  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0) buffer[0] = '\0';
+  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) > 0) return true;
+  buffer[0] = '\0';
+  return false;
 }
+
+namespace {
 
 // Formats the message text with up to three inserts; every insert that the
 // text can name (%1..%3) is supplied, so FormatMessage never reads past them.
 void Print(UINT messageId, const char* insert2, const char* insert3) {
   RAS1_UNIT("Message");
   char prefix[16], text[512];
-  Load(5000, prefix, sizeof prefix);
-  Load(messageId, text, sizeof text);
+  LoadAgentString(5000, prefix, sizeof prefix);
+  LoadAgentString(messageId, text, sizeof text);
   const char* inserts[3] = {prefix, insert2 ? insert2 : "", insert3 ? insert3 : ""};
   char out[1024];
   std::memset(out, 0, sizeof out);
@@ -37,8 +40,8 @@ void Print(UINT messageId, const char* insert2, const char* insert3) {
 
 void Message2(UINT messageId, UINT insert2Id, UINT insert3Id) {
   char insert2[64], insert3[64];
-  Load(insert2Id, insert2, sizeof insert2);
-  Load(insert3Id, insert3, sizeof insert3);
+  LoadAgentString(insert2Id, insert2, sizeof insert2);
+  LoadAgentString(insert3Id, insert3, sizeof insert3);
   Print(messageId, insert2, insert3);
 }
 

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// Loads a string of the program's own string table into buffer (zero-filled
+// first); false, with an empty text, when the string is missing.
+bool LoadAgentString(UINT id, char* buffer, int size);
+
 // Message with two string-table inserts (%2, %3).
 void Message2(UINT messageId, UINT insert2Id, UINT insert3Id);
 // Message with one text insert (%2).

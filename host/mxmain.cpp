@@ -32,11 +32,6 @@ const char kIisKey[] = "SOFTWARE\\Microsoft\\INetMgr\\Parameters";
 // Set once per process: the counter object exists (created or being created).
 bool g_kounterExists = false;
 
-void LoadAgentString(UINT id, char* buffer, int size) {
-  std::memset(buffer, 0, static_cast<std::size_t>(size));
-  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0) buffer[0] = '\0';
-}
-
 unsigned __stdcall InvokeFW(void*) {
   RAS1_UNIT("InvokeFW");
   RAS1_TRACE(RAS1_DETAIL, "InvokeFW:  Attached.");

@@ -38,10 +38,6 @@ char g_eventName[64] = "OSM-SHUTDOWN";
 
 [[noreturn]] void ErrorHandler(DWORD code);
 
-void LoadAgentString(UINT id, char* buffer, int size) {
-  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0 && size > 0) buffer[0] = '\0';
-}
-
 [[noreturn]] void MemAllocErrorHandler(size_t size) {
   RAS1_UNIT("MemAllocErrorHandler");
   RAS1_TRACE(RAS1_ERROR, "Unable to allocate %d bytes of memory.  Agent is terminating...", static_cast<int>(size));
@@ -338,7 +334,8 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
 int AgentMain(int argc, char** argv) {
   RAS1_UNIT("Main");
   std::set_new_handler(OnNewFailure);
-  LoadAgentString(5011, g_eventName, sizeof g_eventName);
+  char eventName[sizeof g_eventName];
+  if (LoadAgentString(5011, eventName, sizeof eventName)) std::memcpy(g_eventName, eventName, sizeof g_eventName);
 
   RAS1_TRACE(RAS1_DETAIL, "Main: Entry");
   Message2(10100, 5006, 5003);

@@ -17,11 +17,6 @@ namespace {
 
 const char kEyeCatcher[] = "OsmSampleBfr";
 
-void LoadAgentString(UINT id, char* buffer, int size) {
-  buffer[0] = '\0';
-  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0) buffer[0] = '\0';
-}
-
 // Writes text and the code text of hr to the error stream.
 void ErrorWithCode(const char* text, HRESULT hr) {
   char code[48];

@@ -54,4 +54,4 @@ echo "== osmagent TEST (requests: $requests; trace: $bin/osmagent.trc)" >&2
 show() {
   if [ "${OSM_SHOW_DEFINITIONS:-0}" = 1 ]; then cat; else grep --line-buffered -v '^{"record":"table"'; fi
 }
-OSM_WINE_TIMEOUT=${OSM_RUN_SECONDS:-0} "$run" "$bin/osmagent.exe" TEST | show || true
+OSM_WINE_STREAM=1 OSM_WINE_TIMEOUT=${OSM_RUN_SECONDS:-0} "$run" "$bin/osmagent.exe" TEST | show || true
