@@ -16,8 +16,9 @@ const std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 struct WtMemoryFields {
   RowField totWsBytes, totWsKByte, totWsPct, cachePct, availPct, memUPct, comAvlKByt, totMemByte, totMemKb,
       totMemMb, cacheKb, availKb, commKByte, commitLKb;
-  WtMemoryFields() {
-    const TableDef& t = *FindTable("WTMEMORY");
+  // The memory attributes share their names in both memory tables.
+  explicit WtMemoryFields(const char* table = "WTMEMORY") {
+    const TableDef& t = *FindTable(table);
     totWsBytes = FieldOf(t, "TOTWSBYTES");
     totWsKByte = FieldOf(t, "TOTWSKBYTE");
     totWsPct = FieldOf(t, "TOTWSPCT");
@@ -37,22 +38,8 @@ struct WtMemoryFields {
 
 struct NtMemoryFields : WtMemoryFields {
   RowField commLimit, commByte, cacheBts, cacheBtsPk, cacheKbPk, plPgByts, plPgKByts, plNpgByts, plNpgKByts;
-  NtMemoryFields() {
+  NtMemoryFields() : WtMemoryFields("NTMEMORY") {
     const TableDef& t = *FindTable("NTMEMORY");
-    totWsBytes = FieldOf(t, "TOTWSBYTES");
-    totWsKByte = FieldOf(t, "TOTWSKBYTE");
-    totWsPct = FieldOf(t, "TOTWSPCT");
-    cachePct = FieldOf(t, "CACHEPCT");
-    availPct = FieldOf(t, "AVAILPCT");
-    memUPct = FieldOf(t, "MEMUPCT");
-    comAvlKByt = FieldOf(t, "COMAVLKBYT");
-    totMemByte = FieldOf(t, "TOTMEMBYTE");
-    totMemKb = FieldOf(t, "TOTMEMKB");
-    totMemMb = FieldOf(t, "TOTMEMMB");
-    cacheKb = FieldOf(t, "CACHEKB");
-    availKb = FieldOf(t, "AVAILKB");
-    commKByte = FieldOf(t, "COMMKBYTE");
-    commitLKb = FieldOf(t, "COMMITLKB");
     commLimit = FieldOf(t, "COMMLIMIT");
     commByte = FieldOf(t, "COMMBYTE");
     cacheBts = FieldOf(t, "CACHEBTS");
