@@ -8,6 +8,7 @@
 #include "collectors/perf/system_identity.h"
 #include "framework/cfw_runtime.h"
 #include "perfclient/osmclient.h"
+#include "perfclient/kount_test_base.h"
 #include "tables/tables.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ struct FakeSample {
   HRESULT result = S_OK;
 };
 
-class FakeKount : public IOsmKount {
+class FakeKount : public KountTestBase {
  public:
   std::mutex lock;
   std::map<OSMSAMPLE, FakeSample> samples;
@@ -46,13 +47,6 @@ class FakeKount : public IOsmKount {
   std::atomic<int> fetches{0};
   std::atomic<int> lockViolations{0};  // fetches while another buffer's lock was held
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Initialize(int, BYTE, LPCSTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DescribeSampleI(UINT, UINT, UINT, UINT, UINT, UINT, OSMSAMPLE*) override {
     return E_NOTIMPL;
   }
@@ -60,10 +54,6 @@ class FakeKount : public IOsmKount {
     std::lock_guard<std::mutex> g(lock);
     fixedData.emplace_back(name, std::string(static_cast<const char*>(data), length));
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE DescribeSample(LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, UINT, UINT,
-                                           UINT, UINT, OSMSAMPLE*) override {
-    return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE SampleLock(OSMSAMPLE, int) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SampleRows(OSMSAMPLE h, UINT* rows) override {
@@ -86,23 +76,6 @@ class FakeKount : public IOsmKount {
   HRESULT STDMETHODCALLTYPE SampleLockedData(OSMSAMPLE h, int size, UINT* needed, void* buffer) override {
     return SampleData(h, size, needed, buffer);
   }
-  HRESULT STDMETHODCALLTYPE RemoveSample(OSMSAMPLE) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Terminate() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetSampleCount(UINT*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SampleRescan(OSMSAMPLE) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ObjectList(UINT*, UINT*, DWORD**, DWORD**, char***, char**, BYTE) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE CounterList(DWORD, UINT*, UINT*, DWORD**, char***, char**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ChangeSample(OSMSAMPLE, int) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetGlobalTime(int) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetGlobalTime(UINT*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SuspendSampling() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ResumeSampling() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved24() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved25() override { return E_NOTIMPL; }
 
  private:
   // While the sample h is copied, its own buffer must be locked by the

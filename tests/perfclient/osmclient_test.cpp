@@ -1,4 +1,5 @@
 #include "perfclient/osmclient.h"
+#include "perfclient/kount_test_base.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@ namespace {
 
 // An in-memory counter service: one sample whose rows the test sets, every
 // row filled with the byte of the current generation.
-class FakeKount : public IOsmKount {
+class FakeKount : public KountTestBase {
  public:
   HRESULT describeResult = S_OK;
   OSMSAMPLE handleToGive = 0x51;
@@ -26,13 +27,6 @@ class FakeKount : public IOsmKount {
   std::atomic<int> lockedDataCalls{0}, lockCalls{0}, unlockCalls{0};
   std::mutex sampleLock;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Initialize(int, BYTE, LPCSTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DescribeSampleI(UINT, UINT, UINT, UINT, UINT, UINT, OSMSAMPLE* s) override {
     *s = handleToGive;
     return describeResult;
@@ -41,10 +35,6 @@ class FakeKount : public IOsmKount {
     fixedName = name;
     fixedData.assign(static_cast<const char*>(data), length);
     return fixedResult;
-  }
-  HRESULT STDMETHODCALLTYPE DescribeSample(LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, UINT, UINT,
-                                           UINT, UINT, OSMSAMPLE*) override {
-    return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE SampleLock(OSMSAMPLE, int op) override {
     if (op == OSMKOUNT_LOCK) {
@@ -72,23 +62,6 @@ class FakeKount : public IOsmKount {
     std::lock_guard<std::mutex> guard(sampleLock);
     return SampleData(s, size, needed, buffer);
   }
-  HRESULT STDMETHODCALLTYPE RemoveSample(OSMSAMPLE) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Terminate() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetSampleCount(UINT*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SampleRescan(OSMSAMPLE) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ObjectList(UINT*, UINT*, DWORD**, DWORD**, char***, char**, BYTE) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE CounterList(DWORD, UINT*, UINT*, DWORD**, char***, char**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ChangeSample(OSMSAMPLE, int) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetGlobalTime(int) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetGlobalTime(UINT*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SuspendSampling() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ResumeSampling() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved24() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved25() override { return E_NOTIMPL; }
 };
 
 class ClientTest : public ::testing::Test {
