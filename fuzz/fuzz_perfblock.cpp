@@ -6,6 +6,7 @@
 #include "perfsvc/perf_snap.h"
 #include "perfsvc/sample.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CSample sample(d.text[5] ? 1 : 0);
     if (sample.ProcessRawSampleDescription(d.text[0], d.text[1], d.text[2], d.text[3], d.text[4], d.text[5],
                                            d.text[6], d.text[7]) != kSampleOk)
-      __builtin_trap();  // the fixed descriptions are well formed
+      std::abort();  // the fixed descriptions are well formed
     sample.AddFixedData(u"_ORIGIN_", "fuzz", 4);
     sample.SetUtcToLocal(FixedOffsetUtcToLocal(-300));
     sample.ConvertNamesToNumbers(catalogue, names);
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // A buffer of exactly the rows, so that any write past it is caught.
       std::size_t bytes = sample.RowCount() * sample.RowSize();
       std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[bytes ? bytes : 1]);
-      if (sample.CopyRows(rows.get(), bytes, 1) != bytes) __builtin_trap();
+      if (sample.CopyRows(rows.get(), bytes, 1) != bytes) std::abort();
       if (bytes > sample.RowSize()) sample.CopyRows(rows.get(), bytes - 1, 2);
     }
   }

@@ -7,6 +7,7 @@
 #include "perfsvc/perf_text.h"
 #include "perfsvc/sample.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -137,6 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::size_t rowBytes = sample.RowCount() * sample.RowSize();
   std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[rowBytes ? rowBytes : 1]);
-  if (sample.CopyRows(rows.get(), rowBytes, 3) != rowBytes) __builtin_trap();
+  if (sample.CopyRows(rows.get(), rowBytes, 3) != rowBytes) std::abort();
   return 0;
 }
