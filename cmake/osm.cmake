@@ -1,5 +1,13 @@
 # Shared build settings and helpers.
 
+# A compiler cache, when the machine has one, makes rebuilds of several
+# checkouts cheap; the build is the same without it.
+find_program(OSM_CCACHE ccache)
+if(OSM_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${OSM_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${OSM_CCACHE})
+endif()
+
 if(MSVC)
   set(OSM_WARNINGS /W4)
 else()
