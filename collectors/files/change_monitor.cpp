@@ -30,9 +30,9 @@ RAS1_EPB* ThreadUnit() {
   return &RAS1__EPB_;
 }
 
-#define FC_TRACE(unit, level, ...)                                                \
-  do {                                                                            \
-    if (RAS1_Mask(unit) & (level)) RAS1_Printf(unit, __LINE__, __VA_ARGS__);      \
+#define FC_TRACE(unit, level, ...)                                                   \
+  do {                                                                               \
+    if ((unit) && (RAS1_Mask(unit) & (level))) RAS1_Printf(unit, __LINE__, __VA_ARGS__); \
   } while (0)
 
 // Hands each request its rows, several at a time; a request that is closing
@@ -145,9 +145,13 @@ void FileChangeMonitor::GoSilent() {
 void FileChangeMonitor::Service(std::vector<PushedRow>* out) {
   if (!pending_ || !HasOverlappedIoCompleted(&io_->overlapped)) return;
   DWORD bytes = 0;
+  BOOL ok = GetOverlappedResult(dir_, &io_->overlapped, &bytes, FALSE);
+  Completed(ok != FALSE, bytes, ok ? 0 : GetLastError(), out);
+}
+
+void FileChangeMonitor::Completed(bool ok, DWORD bytes, DWORD rc, std::vector<PushedRow>* out) {
   pending_ = false;
-  if (!GetOverlappedResult(dir_, &io_->overlapped, &bytes, FALSE)) {
-    DWORD rc = GetLastError();
+  if (!ok) {
     if (rc == ERROR_OPERATION_ABORTED) {
       if (!Arm()) GoSilent();
       return;

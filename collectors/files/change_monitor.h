@@ -58,6 +58,10 @@ class FileChangeMonitor {
   // monitor is armed again. A monitor whose read or re-arm fails goes
   // silent (its event reset) until its situation is restarted.
   void Service(std::vector<PushedRow>* out);
+  // The second half of Service, given the outcome of the finished read as
+  // GetOverlappedResult reports it (rc: its error when !ok). Tests hand it
+  // failures that a platform may not produce on demand.
+  void Completed(bool ok, DWORD bytes, DWORD rc, std::vector<PushedRow>* out);
   // The report row: the last change's row under a new header.
   void ReportRow(char* row);
 
