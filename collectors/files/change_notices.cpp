@@ -88,35 +88,15 @@ std::u16string Utf8ToUtf16(const char* bytes, std::size_t length) {
   return text;
 }
 
-namespace {
-
-std::string Utf16Bytes(const std::u16string& text) {
+void WriteNameField(char* field, std::size_t width, const std::u16string& text) {
+  if (field == nullptr) return;
+  std::memset(field, ' ', width);
   std::string bytes(text.size() * 2, '\0');
   for (std::size_t i = 0; i < text.size(); ++i) {
     bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
     bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
   }
-  return bytes;
-}
-
-}  // namespace
-
-std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string bytes = Utf16Bytes(text);
-  std::string out(text.size() * 3, '\0');  // a unit never needs more than three bytes
-  std::size_t written = 0;
-  NLS2_TranslateString(NLS2_CS_UTF16LE, bytes.data(), bytes.size(), NLS2_CS_UTF8, &out[0], out.size(), &written,
-                       nullptr);
-  out.resize(written);
-  return out;
-}
-
-void WriteNameField(char* field, std::size_t width, const std::u16string& text, bool utf8) {
-  if (field == nullptr) return;
-  std::memset(field, ' ', width);
-  std::string bytes = Utf16Bytes(text);
-  NLS2_TranslateString(NLS2_CS_UTF16LE, bytes.data(), bytes.size(), utf8 ? NLS2_CS_UTF8 : NLS2_CS_ASCII, field,
-                       width, nullptr, nullptr);
+  NLS2_TranslateString(NLS2_CS_UTF16LE, bytes.data(), bytes.size(), NLS2_CS_UTF8, field, width, nullptr, nullptr);
 }
 
 }  // namespace files

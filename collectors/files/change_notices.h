@@ -43,12 +43,10 @@ bool SameFileName(const std::u16string& received, const std::u16string& watched)
 
 // UTF-8 bytes (not NUL-terminated) as UTF-16; invalid bytes become U+FFFD.
 std::u16string Utf8ToUtf16(const char* bytes, std::size_t length);
-std::string Utf16ToUtf8(const std::u16string& text);
 
-// Writes text into a fixed-width field, blank padded: as UTF-8 when utf8,
-// else as ASCII ('?' for what ASCII lacks). A longer text is cut at the width,
-// never inside a character.
-void WriteNameField(char* field, std::size_t width, const std::u16string& text, bool utf8);
+// Writes text as UTF-8 into a fixed-width field, blank padded. A longer text
+// is cut at the width, never inside a character.
+void WriteNameField(char* field, std::size_t width, const std::u16string& text);
 
 }  // namespace files
 }  // namespace osm

@@ -52,12 +52,6 @@ std::wstring ParentOf(const std::wstring& path) {
 
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::u16string FromWide(const std::wstring& text) {
-  std::u16string out(text.size(), u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char16_t>(text[i]);
-  return out;
-}
-
 std::wstring PlatformPath(const std::wstring& path) {
   if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) return path;
   if (path.size() > 2 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return L"\\\\?\\" + path;

@@ -17,7 +17,6 @@ namespace files {
 std::wstring PlatformPath(const std::string& utf8);
 std::wstring PlatformPath(const std::wstring& path);
 std::wstring ToWide(const std::u16string& text);
-std::u16string FromWide(const std::wstring& text);
 
 // Size, attributes and local times of the file or directory at path, read
 // without opening it (so that the watched program is never in its way).

@@ -114,8 +114,8 @@ void FillChangeRow(char* row, const WatchSpec& watch, const ChangeRow& change) {
   } else {
     // Both carry the UTF-8 bytes of the name, each cut at its own width.
     RowField file = FieldOf(t, "WATCHFILE"), ufile = FieldOf(t, "UWATCHFILE");
-    WriteNameField(At(row, file), file.width, change.name, true);
-    WriteNameField(At(row, ufile), ufile.width, change.name, true);
+    WriteNameField(At(row, file), file.width, change.name);
+    WriteNameField(At(row, ufile), ufile.width, change.name);
   }
   PutInt32(t, row, "ACTION", static_cast<std::int32_t>(change.action));
   FillChangeFacts(row, change.facts);

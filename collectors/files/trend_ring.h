@@ -41,7 +41,6 @@ class TrendRing {
   TrendFigures Add(std::int64_t size, std::int32_t sampleInterval);
 
   std::int32_t Samples() const { return static_cast<std::int32_t>(slots_.size()); }
-  std::int64_t StartSize() const { return start_; }
 
  private:
   struct Slot {

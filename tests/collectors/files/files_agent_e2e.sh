@@ -7,7 +7,7 @@
 set -u
 agent=$(readlink -f "$1") dll=$(readlink -f "$2") signal=$3 run=$4
 work=$(mktemp -d)
-trap '[ -n "${OSM_KEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 export OSM_WINE_TIMEOUT=120
 win() { WINEPREFIX=$OSM_WINEPREFIX winepath -w "$1" 2>/dev/null; }
 failures=0
