@@ -1,5 +1,6 @@
 #include "collectors/files/file_facts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -54,8 +55,11 @@ std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin
 
 std::wstring PlatformPath(const std::wstring& path) {
   if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) return path;
-  if (path.size() > 2 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return L"\\\\?\\" + path;
-  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  // The long form is taken as it is written: only backslashes separate.
+  std::wstring p(path);
+  std::replace(p.begin(), p.end(), L'/', L'\\');
+  if (p.size() > 2 && p[1] == L':' && p[2] == L'\\') return L"\\\\?\\" + p;
+  if (p.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + p.substr(2);
   return path;  // relative: the platform resolves it as it can
 }
 

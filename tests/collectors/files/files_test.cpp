@@ -167,15 +167,16 @@ TEST_F(Files, AOneFileWatchMatchesTheWholeNameInAnyLetterCase) {
 }
 
 TEST_F(Files, ASubtreeWatchSeesSubdirectoriesThatExistedBeforeAndCutsLongNames) {
-  std::wstring deeper = dir_ + L"\\sub\\deeper", longDir = dir_ + L"\\" + std::wstring(80, L'\u20ac');
+  std::wstring deeper = dir_ + L"\\sub\\deeper", longDir = std::wstring(40, L's') + L"\\" + std::wstring(80, L'\u20ac');
   std::filesystem::create_directories(deeper);
-  std::filesystem::create_directories(longDir);  // 240 bytes of UTF-8
+  std::filesystem::create_directories(dir_ + L"\\" + longDir);
   Watch("E1", dir_, {Term("NTFLCHG", "WATCHTREE", "Y")});
   Put(deeper + L"\\x.txt", 3);
   EXPECT_TRUE(WaitFor([&] { return HasRow("E1", 1, "sub\\deeper\\x.txt"); }));
-  // 397 bytes of relative name: UWATCHFILE keeps the whole characters of 392.
-  Put(longDir + L"\\xy" + std::wstring(50, L'\u20ac') + L".txt", 9);
-  std::string cut = Utf8(std::wstring(80, L'\u20ac') + L"\\xy" + std::wstring(49, L'\u20ac'));
+  // A path past MAX_PATH, and 437 bytes of relative name, of which UWATCHFILE
+  // keeps the whole characters within 392.
+  Put(dir_ + L"\\" + longDir + L"\\x" + std::wstring(50, L'\u20ac') + L".txt", 9);
+  std::string cut = Utf8(longDir + L"\\x" + std::wstring(36, L'\u20ac'));
   EXPECT_TRUE(WaitFor([&] { return HasRow("E1", 3, cut, 9); })) << "examined by its full name";
 }
 
