@@ -138,7 +138,7 @@ check "WTSYSTEM NUMOFPRCSR" "$cpus" "$(nproc --all)"
 check "WTSYSTEM SYSUPDAYS" "$(int "$s" SYSUPDAYS)" 2
 check "WTSYSTEM SYSUPTIME8" "$(int "$s" SYSUPTIME8)" 259199
 check "WTSYSTEM PRCQEX" "$(int "$s" PRCQEX)" $(( 100 > cpus ? 100 - cpus : 0 ))
-check "WTSYSTEM PCTTLPCSRT (System's own without a Processor table)" "$(int "$s" PCTTLPCSRT)" 42
+check "WTSYSTEM PCTTLPCSRT (System's own without a Processor object)" "$(int "$s" PCTTLPCSRT)" 42
 check "WTSYSTEM FLEREADBT8" "$(int "$s" FLEREADBT8)" 6000
 check "WTSYSTEM TOTMEMMB" "$(int "$s" TOTMEMMB)" $(( (totkb + 512) / 1024 ))
 check "WTSYSTEM NUMLPRCSR" "$(int "$s" NUMLPRCSR)" "$(nproc --all)"
