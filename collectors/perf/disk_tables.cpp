@@ -16,9 +16,6 @@ namespace perf {
 
 namespace {
 
-const CollectorSpec kWtPhysDsk = {"WTPHYSDSK", "PhysicalDisk", ProgressForm::kStandardOut};
-const CollectorSpec kWtLogclDsk = {"WTLOGCLDSK", "LogicalDisk", ProgressForm::kLogicalDisk};
-
 // No "insert a disk" dialog while a volume is asked for its size. Per thread:
 // other requests run on other threads meanwhile.
 class KErrorMode {
@@ -258,29 +255,17 @@ void CompleteWtLogclDskRows(FetchedRows& rows, RAS1_EPB* unit) {
   if (RAS1_Mask(unit) & RAS1_DETAIL) RAS1_Printf(unit, __LINE__, "Added %d rows.", rows.count);
 }
 
+namespace {
+
+const CollectorSpec kWtPhysDsk = {"WTPHYSDSK", "PhysicalDisk", ProgressForm::kStandardOut, nullptr, nullptr,
+                                  &CompleteWtPhysDskRows};
+const CollectorSpec kWtLogclDsk = {"WTLOGCLDSK", "LogicalDisk", ProgressForm::kLogicalDisk, nullptr, nullptr,
+                                   &CompleteWtLogclDskRows};
+
+}  // namespace
+
 }  // namespace perf
 }  // namespace osm
 
-class osm_wtphysdsk_agent : public osm::perf::PerfAgent<osm_wtphysdsk_base> {
- public:
-  osm_wtphysdsk_agent(RequestDetail& d, ContextInfo& c, TableManager* m)
-      : PerfAgent(d, c, m, osm::perf::kWtPhysDsk) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CompleteWtPhysDskRows(rows, unit);
-  }
-};
-OSM_AGENT(wtphysdsk, osm_wtphysdsk_agent)
-
-class osm_wtlogcldsk_agent : public osm::perf::PerfAgent<osm_wtlogcldsk_base> {
- public:
-  osm_wtlogcldsk_agent(RequestDetail& d, ContextInfo& c, TableManager* m)
-      : PerfAgent(d, c, m, osm::perf::kWtLogclDsk) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CompleteWtLogclDskRows(rows, unit);
-  }
-};
-OSM_AGENT(wtlogcldsk, osm_wtlogcldsk_agent)
+OSM_PERF_AGENT(wtphysdsk, osm::perf::kWtPhysDsk)
+OSM_PERF_AGENT(wtlogcldsk, osm::perf::kWtLogclDsk)

@@ -69,9 +69,12 @@ void TraceMemoryFailure(RAS1_EPB* unit) {
                 "availpct, memupct merics are set to -1");
 }
 
-const CollectorSpec kWtMemory = {"WTMEMORY", "Memory", ProgressForm::kStandard};
-const CollectorSpec kNtMemory = {"NTMEMORY", "Memory", ProgressForm::kStandard};
-const CollectorSpec kWtSystem = {"WTSYSTEM", "System", ProgressForm::kStandard};
+const CollectorSpec kWtMemory = {"WTMEMORY", "Memory", ProgressForm::kStandard, nullptr, nullptr,
+                                 &CompleteWtMemoryRows};
+const CollectorSpec kNtMemory = {"NTMEMORY", "Memory", ProgressForm::kStandard, nullptr, nullptr,
+                                 &CompleteNtMemoryRows};
+const CollectorSpec kWtSystem = {"WTSYSTEM", "System", ProgressForm::kStandard, nullptr, nullptr,
+                                 &CompleteWtSystemRows};
 
 }  // namespace
 
@@ -118,35 +121,6 @@ void CompleteWtSystemRows(FetchedRows& rows, RAS1_EPB* unit) {
 }  // namespace perf
 }  // namespace osm
 
-class osm_wtmemory_agent : public osm::perf::PerfAgent<osm_wtmemory_base> {
- public:
-  osm_wtmemory_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kWtMemory) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CompleteWtMemoryRows(rows, unit);
-  }
-};
-OSM_AGENT(wtmemory, osm_wtmemory_agent)
-
-class osm_ntmemory_agent : public osm::perf::PerfAgent<osm_ntmemory_base> {
- public:
-  osm_ntmemory_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kNtMemory) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CompleteNtMemoryRows(rows, unit);
-  }
-};
-OSM_AGENT(ntmemory, osm_ntmemory_agent)
-
-class osm_wtsystem_agent : public osm::perf::PerfAgent<osm_wtsystem_base> {
- public:
-  osm_wtsystem_agent(RequestDetail& d, ContextInfo& c, TableManager* m) : PerfAgent(d, c, m, osm::perf::kWtSystem) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CompleteWtSystemRows(rows, unit);
-  }
-};
-OSM_AGENT(wtsystem, osm_wtsystem_agent)
+OSM_PERF_AGENT(wtmemory, osm::perf::kWtMemory)
+OSM_PERF_AGENT(ntmemory, osm::perf::kNtMemory)
+OSM_PERF_AGENT(wtsystem, osm::perf::kWtSystem)

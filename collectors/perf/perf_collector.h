@@ -11,9 +11,11 @@
 //   };
 //   OSM_AGENT(ntpagefile, osm_ntpagefile_agent)
 //
-// A table with values of its own overrides CompleteRows, which receives a
-// private copy of the fetched rows (see Fetch below), so the shared sample
-// buffer is never changed and never locked while rows are completed.
+// or, with the macro below, OSM_PERF_AGENT(ntpagefile, kPagingFileSpec).
+//
+// A table with values of its own names a completion in its spec, which
+// receives a private copy of the fetched rows (see Fetch below), so the shared
+// sample buffer is never changed and never locked while rows are completed.
 //
 // Buffer locking: a sample buffer is read only under its own lock, taken for
 // the whole fetch and copy, and never while another buffer's lock is held.
@@ -34,6 +36,8 @@ class OsmSampleBfr;
 namespace osm {
 namespace perf {
 
+struct FetchedRows;
+
 // What distinguishes one table's collector in the shared pattern.
 struct CollectorSpec {
   const char* table;   // "NTPAGEFILE": names the sample buffer and the agent class
@@ -41,6 +45,7 @@ struct CollectorSpec {
   ProgressForm form;   // the progress lines of the table's group
   const char* beforeFetchTrace = nullptr;    // error-level trace before each fetch, if any
   const char* beforeGenericTrace = nullptr;  // error-level trace before the generic failure trace
+  void (*complete)(FetchedRows& rows, RAS1_EPB* unit) = nullptr;  // the table's own values, if any
 };
 
 // The class names, units and process-wide buffer of one collector.
@@ -107,8 +112,10 @@ class PerfAgent : public Base, protected RowCompleter {
   int TakeSample() override { return CollectSample(runtime_, *this, *this); }
 
  protected:
-  // Values of the table's own, on the fetched rows; none by default.
-  void CompleteRows(FetchedRows&, RAS1_EPB*) override {}
+  // Values of the table's own, on the fetched rows.
+  void CompleteRows(FetchedRows& rows, RAS1_EPB* unit) override {
+    if (runtime_.spec.complete) runtime_.spec.complete(rows, unit);
+  }
   const CollectorRuntime& Runtime() const { return runtime_; }
 
  private:
@@ -123,3 +130,12 @@ class PerfAgent : public Base, protected RowCompleter {
 
 }  // namespace perf
 }  // namespace osm
+
+// Defines osm_<lower>_agent over the pattern with the given spec, and offers it.
+#define OSM_PERF_AGENT(lower, SPEC)                                                            \
+  class osm_##lower##_agent : public osm::perf::PerfAgent<osm_##lower##_base> {                \
+   public:                                                                                     \
+    osm_##lower##_agent(RequestDetail& d, ContextInfo& c, TableManager* m)                     \
+        : PerfAgent(d, c, m, SPEC) {}                                                          \
+  };                                                                                           \
+  OSM_AGENT(lower, osm_##lower##_agent)

@@ -3,15 +3,6 @@
 #include "collectors/perf/perf_collector.h"
 #include "tables/tables.h"
 
-// Defines osm_<lower>_agent over the pattern with the given spec, and offers it.
-#define OSM_PLAIN_PERF_AGENT(lower, SPEC)                                                      \
-  class osm_##lower##_agent : public osm::perf::PerfAgent<osm_##lower##_base> {                \
-   public:                                                                                     \
-    osm_##lower##_agent(RequestDetail& d, ContextInfo& c, TableManager* m)                     \
-        : PerfAgent(d, c, m, SPEC) {}                                                          \
-  };                                                                                           \
-  OSM_AGENT(lower, osm_##lower##_agent)
-
 namespace {
 
 using osm::perf::CollectorSpec;
@@ -66,37 +57,37 @@ const CollectorSpec kOsmRasTot = {"OSMRASTOT", nullptr, kSp4};
 
 }  // namespace
 
-OSM_PLAIN_PERF_AGENT(ntpagefile, kNtPageFile)
-OSM_PLAIN_PERF_AGENT(wtobjects, kWtObjects)
-OSM_PLAIN_PERF_AGENT(wtthread, kWtThread)
-OSM_PLAIN_PERF_AGENT(jobobj, kJobObj)
-OSM_PLAIN_PERF_AGENT(jobobjd, kJobObjD)
-OSM_PLAIN_PERF_AGENT(ntjobobjd, kNtJobObjD)
-OSM_PLAIN_PERF_AGENT(netsegmt, kNetSegmt)
-OSM_PLAIN_PERF_AGENT(udpstats, kUdpStats)
-OSM_PLAIN_PERF_AGENT(tcpstats, kTcpStats)
-OSM_PLAIN_PERF_AGENT(icmpstat, kIcmpStat)
-OSM_PLAIN_PERF_AGENT(wtserverq, kWtServerQ)
-OSM_PLAIN_PERF_AGENT(ntserverq, kNtServerQ)
-OSM_PLAIN_PERF_AGENT(httpsrvc, kHttpSrvc)
-OSM_PLAIN_PERF_AGENT(ftpstats, kFtpStats)
-OSM_PLAIN_PERF_AGENT(gophrsvc, kGophrSvc)
-OSM_PLAIN_PERF_AGENT(httpcndx, kHttpCndx)
-OSM_PLAIN_PERF_AGENT(actsrvpg, kActSrvPg)
-OSM_PLAIN_PERF_AGENT(iisstats, kIisStats)
-OSM_PLAIN_PERF_AGENT(ftpsvc, kFtpSvc)
-OSM_PLAIN_PERF_AGENT(nntpcmd, kNntpCmd)
-OSM_PLAIN_PERF_AGENT(nntpsrv, kNntpSrv)
-OSM_PLAIN_PERF_AGENT(indexsvc, kIndexSvc)
-OSM_PLAIN_PERF_AGENT(indexsvcf, kIndexSvcF)
-OSM_PLAIN_PERF_AGENT(msmqis, kMsmqIs)
-OSM_PLAIN_PERF_AGENT(msmqsvc, kMsmqSvc)
-OSM_PLAIN_PERF_AGENT(msmqsess, kMsmqSess)
-OSM_PLAIN_PERF_AGENT(dhcpsrv, kDhcpSrv)
-OSM_PLAIN_PERF_AGENT(dnsmemory, kDnsMemory)
-OSM_PLAIN_PERF_AGENT(dnszonet, kDnsZoneT)
-OSM_PLAIN_PERF_AGENT(dnsdynupd, kDnsDynUpd)
-OSM_PLAIN_PERF_AGENT(dnsquery, kDnsQuery)
-OSM_PLAIN_PERF_AGENT(dnswins, kDnsWins)
-OSM_PLAIN_PERF_AGENT(osmraspt, kOsmRasPt)
-OSM_PLAIN_PERF_AGENT(osmrastot, kOsmRasTot)
+OSM_PERF_AGENT(ntpagefile, kNtPageFile)
+OSM_PERF_AGENT(wtobjects, kWtObjects)
+OSM_PERF_AGENT(wtthread, kWtThread)
+OSM_PERF_AGENT(jobobj, kJobObj)
+OSM_PERF_AGENT(jobobjd, kJobObjD)
+OSM_PERF_AGENT(ntjobobjd, kNtJobObjD)
+OSM_PERF_AGENT(netsegmt, kNetSegmt)
+OSM_PERF_AGENT(udpstats, kUdpStats)
+OSM_PERF_AGENT(tcpstats, kTcpStats)
+OSM_PERF_AGENT(icmpstat, kIcmpStat)
+OSM_PERF_AGENT(wtserverq, kWtServerQ)
+OSM_PERF_AGENT(ntserverq, kNtServerQ)
+OSM_PERF_AGENT(httpsrvc, kHttpSrvc)
+OSM_PERF_AGENT(ftpstats, kFtpStats)
+OSM_PERF_AGENT(gophrsvc, kGophrSvc)
+OSM_PERF_AGENT(httpcndx, kHttpCndx)
+OSM_PERF_AGENT(actsrvpg, kActSrvPg)
+OSM_PERF_AGENT(iisstats, kIisStats)
+OSM_PERF_AGENT(ftpsvc, kFtpSvc)
+OSM_PERF_AGENT(nntpcmd, kNntpCmd)
+OSM_PERF_AGENT(nntpsrv, kNntpSrv)
+OSM_PERF_AGENT(indexsvc, kIndexSvc)
+OSM_PERF_AGENT(indexsvcf, kIndexSvcF)
+OSM_PERF_AGENT(msmqis, kMsmqIs)
+OSM_PERF_AGENT(msmqsvc, kMsmqSvc)
+OSM_PERF_AGENT(msmqsess, kMsmqSess)
+OSM_PERF_AGENT(dhcpsrv, kDhcpSrv)
+OSM_PERF_AGENT(dnsmemory, kDnsMemory)
+OSM_PERF_AGENT(dnszonet, kDnsZoneT)
+OSM_PERF_AGENT(dnsdynupd, kDnsDynUpd)
+OSM_PERF_AGENT(dnsquery, kDnsQuery)
+OSM_PERF_AGENT(dnswins, kDnsWins)
+OSM_PERF_AGENT(osmraspt, kOsmRasPt)
+OSM_PERF_AGENT(osmrastot, kOsmRasTot)

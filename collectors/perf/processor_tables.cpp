@@ -13,9 +13,6 @@ namespace perf {
 
 namespace {
 
-const CollectorSpec kNtProcssr = {"NTPROCSSR", "Processor", ProgressForm::kStandard};
-const CollectorSpec kNtProcrsum = {"NTPROCRSUM", nullptr, ProgressForm::kStandard};
-
 // Every reader of the Processor sample corrects it before it reads it, as
 // each reads its own copy of the shared buffer.
 void CorrectProcessorRows(FetchedRows& rows, RAS1_EPB* unit) {
@@ -25,6 +22,10 @@ void CorrectProcessorRows(FetchedRows& rows, RAS1_EPB* unit) {
       RAS1_Printf(unit, __LINE__, "Detected %% processor time of %d, performing correct calculation.", delivered);
   }
 }
+
+const CollectorSpec kNtProcssr = {"NTPROCSSR", "Processor", ProgressForm::kStandard, nullptr, nullptr,
+                                  &CorrectProcessorRows};
+const CollectorSpec kNtProcrsum = {"NTPROCRSUM", nullptr, ProgressForm::kStandard};
 
 // The processor count of the System sample; 1 when it cannot be read.
 std::int32_t ProcessorCount(RAS1_EPB* unit) {
@@ -80,17 +81,7 @@ int SummarizeProcessors(const CollectorRuntime& rt, TableBase& request) {
 }  // namespace perf
 }  // namespace osm
 
-class osm_ntprocssr_agent : public osm::perf::PerfAgent<osm_ntprocssr_base> {
- public:
-  osm_ntprocssr_agent(RequestDetail& d, ContextInfo& c, TableManager* m)
-      : PerfAgent(d, c, m, osm::perf::kNtProcssr) {}
-
- protected:
-  void CompleteRows(osm::perf::FetchedRows& rows, RAS1_EPB* unit) override {
-    osm::perf::CorrectProcessorRows(rows, unit);
-  }
-};
-OSM_AGENT(ntprocssr, osm_ntprocssr_agent)
+OSM_PERF_AGENT(ntprocssr, osm::perf::kNtProcssr)
 
 // The summary has no sample of its own: it reads the other tables' buffers.
 class osm_ntprocrsum_agent : public osm_ntprocrsum_base {
