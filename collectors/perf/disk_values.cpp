@@ -126,7 +126,9 @@ std::string DriveMap::AddPhysicalDisk(const char* nameField, std::size_t width) 
   std::string number = PhysicalDiskNumber(nameField, width, 3);
   if (number.empty()) return mapped;
   std::size_t length = TextLength(nameField, width);
-  for (std::size_t i = number.size() + 1; i < length; ++i) {
+  // The drives follow the blank that ends the (possibly longer) number.
+  const char* blank = static_cast<const char*>(std::memchr(nameField, ' ', length));
+  for (std::size_t i = static_cast<std::size_t>(blank - nameField) + 1; i < length; ++i) {
     if (nameField[i] != ':') continue;
     int drive = DriveIndex(nameField[i - 1]);
     if (drive < 0) continue;

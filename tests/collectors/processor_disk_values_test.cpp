@@ -79,7 +79,7 @@ TEST(PhysicalDisk, NumbersAndDriveLettersStayWithinTheirFields) {
     const char* disk;    // their map entry, at most 3 bytes
   } cases[] = {
       {"1 E: F:", "1", "EF", "1"},
-      {"12345 g: H:", "1234", "GH", "123"},
+      {"1234a: g: H:", "1234", "GH", "123"},  // a colon inside the number names no drive
       {"2 1: ?: :: c:", "2", "C", "2"},  // only letters before a colon
       {"_Total", "", "", ""},
       {"3", "3", "", ""},  // the blank padding ends the number
