@@ -8,32 +8,26 @@ agent=$1 dll=$2 signal=$3 run=$4
 work=$(mktemp -d)
 busy=()
 agent_pid=
-cleanup() {
-  for p in "${busy[@]}"; do kill "$p" 2>/dev/null; done
-  if [ -n "$agent_pid" ] && kill -0 "$agent_pid" 2>/dev/null; then
-    "$run" "$signal" OSM-SHUTDOWN >/dev/null 2>&1
-    wait "$agent_pid" 2>/dev/null
-  fi
-  "$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+stop_busy() { for p in "${busy[@]}"; do kill "$p" 2>/dev/null; done; busy=(); }
 win() { WINEPREFIX=$OSM_WINEPREFIX winepath -w "$1" 2>/dev/null; }
+stop_agent() {
+  [ -n "$agent_pid" ] || return
+  "$run" "$signal" OSM-SHUTDOWN >/dev/null 2>&1
+  wait "$agent_pid"
+  agent_pid=
+}
+trap 'stop_busy; stop_agent; "$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1; rm -rf "$work"' EXIT
 export OSM_WINE_TIMEOUT=300
 failures=0
-pass() { echo "ok: $1"; }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
-int() { sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p" <<<"$1"; }
-text() { sed -n "s/.*\"$2\":\"\\([^\"]*\\)\".*/\\1/p" <<<"$1"; }
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failures=$((failures + 1)); fi
+}
 rows() { grep '"record":"row"' "$work/out.jsonl" 2>/dev/null | grep "\"request\":\"$1\""; }
-in_range() {  # in_range NAME VALUE LOW HIGH
-  if [ -n "$2" ] && [ "$2" -ge "$3" ] && [ "$2" -le "$4" ]; then pass "$1 = $2"; else fail "$1 = '$2', not in $3..$4"; fi
-}
-busiest() {  # busiest REQUEST ATTRIBUTE [INSTANCE]: the highest value shipped so far
-  rows "$1" | { if [ -n "${3:-}" ]; then grep "\"INSTCNAME\":\"$3\""; else cat; fi; } |
-    sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p" | sort -n | tail -1
-}
-answered() { grep -q "\"record\":\"answered\",\"request\":\"$1\"" "$work/out.jsonl" 2>/dev/null; }
+values() { rows "$1" | sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p"; }  # values REQUEST ATTRIBUTE
+highest() { values "$@" | sort -n | tail -1; }
+within() { local v; for v in $(values "$1" "$2"); do [ "$v" -ge "$3" ] && [ "$v" -le "$4" ] || return 1; done; }
+answered() { grep -q "\"record\":\"answered\",\"request\":\"$1\".*\"rows\":${2:-}" "$work/out.jsonl" 2>/dev/null; }
 
 cp "$agent" "$dll" "$work/"
 "$run" regsvr32 /s "$(win "$work/osmperf.dll")" || { echo "regsvr32 failed"; exit 1; }
@@ -51,74 +45,42 @@ for _ in $(seq 1 "$(nproc)"); do
   busy+=($!)
 done
 (
-  export OSM_PERF_SOURCE=system OSM_INTERVAL=5 OSM_REQUESTS="$(win "$work/requests.txt")"
-  export OSM_OUTPUT="$(win "$work/out.jsonl")" OSM_FRAMEWORK_LOG="$(win "$work/framework.log")"
-  export BSL_RAS1_FILE="$(win "$work/agent.trc")"
+  export OSM_PERF_SOURCE=system OSM_REQUESTS="$(win "$work/requests.txt")" OSM_OUTPUT="$(win "$work/out.jsonl")"
   "$run" "$work/osmagent.exe" TEST >"$work/stdout" 2>"$work/stderr"
   echo "exit=$?" >>"$work/stdout"
 ) &
 agent_pid=$!
 
-# Wait until the busy processors show in all three tables (or the agent ends).
-threshold=20
-seen=no
+# Wait until the busy processors show in all three tables, or the agent ends.
+busy_seen() {
+  [ "$(rows cpu | grep '"INSTCNAME":"_Total"' | sed -n 's/.*"PROCTIME":\([0-9]*\).*/\1/p' | sort -n | tail -1)" -ge 20 ] &&
+    [ "$(highest sys PCTTLPCSRT)" -ge 20 ] && [ "$(highest cpusum TOPCPUTIME)" -ge 20 ]
+} 2>/dev/null
 for _ in $(seq 1 900); do
   kill -0 "$agent_pid" 2>/dev/null || break
-  total=$(busiest cpu PROCTIME _Total) system=$(busiest sys PCTTLPCSRT) top=$(busiest cpusum TOPCPUTIME)
-  if [ "${total:-0}" -ge $threshold ] && [ "${system:-0}" -ge $threshold ] && [ "${top:-0}" -ge $threshold ] &&
-     answered logical && answered physical; then
-    seen=yes
-    break
-  fi
+  busy_seen && answered logical && answered physical && break
   sleep 0.2
 done
-for p in "${busy[@]}"; do kill "$p" 2>/dev/null; done
-busy=()
-"$run" "$signal" OSM-SHUTDOWN >/dev/null 2>&1
-for _ in $(seq 1 300); do kill -0 "$agent_pid" 2>/dev/null || break; sleep 0.2; done
-wait "$agent_pid" 2>/dev/null
-agent_pid=
+stop_busy
+stop_agent
 
-if [ "$seen" = yes ]; then
-  pass "busy loops seen: NTPROCSSR _Total $total, WTSYSTEM PCTTLPCSRT $system, NTPROCRSUM TOPCPUTIME $top"
-else
-  fail "busy loops not seen: NTPROCSSR _Total '${total:-}', WTSYSTEM PCTTLPCSRT '${system:-}', NTPROCRSUM TOPCPUTIME '${top:-}'"
-fi
-grep -q "exit=0" "$work/stdout" && pass "agent ended normally" || fail "agent did not end normally"
-
-# Processors: one row each and "_Total", every percentage within 0..100.
+check "busy processors: WTSYSTEM PCTTLPCSRT up to $(highest sys PCTTLPCSRT), NTPROCRSUM TOPCPUTIME up to \
+$(highest cpusum TOPCPUTIME), and NTPROCSSR _Total" busy_seen
+check "agent ended normally" grep -q "exit=0" "$work/stdout"
 cpus=$(nproc --all)
-last_sample=$(rows cpu | tail -n $((cpus + 1)))
-[ "$(grep -c '"INSTCNAME":"_Total"' <<<"$last_sample")" -eq 1 ] && [ "$(grep -c . <<<"$last_sample")" -eq $((cpus + 1)) ] &&
-  pass "NTPROCSSR rows $((cpus + 1))" || fail "NTPROCSSR rows"
-while read -r r; do
-  name=$(text "$r" INSTCNAME)
-  for a in PROCTIME PRIVTIME USERTIME; do in_range "NTPROCSSR $name $a" "$(int "$r" $a)" 0 100; done
-done <<<"$last_sample"
-s=$(rows cpusum | tail -1)
-in_range "NTPROCRSUM TOPCPUTIME" "$(int "$s" TOPCPUTIME)" 0 100
-in_range "NTPROCRSUM LOWCPUTIME" "$(int "$s" LOWCPUTIME)" 0 100
-in_range "NTPROCRSUM PROCDIFF" "$(int "$s" PROCDIFF)" 0 100
-in_range "NTPROCRSUM TOPCPUNAME" "$(text "$s" TOPCPUNAME)" 0 $((cpus - 1))
-in_range "WTSYSTEM PCTTLPCSRT" "$(int "$(rows sys | tail -1)" PCTTLPCSRT)" 0 100
-
-# Logical disks: the fixed drives and "_Total", sized; their sizes add up.
-sum=0 total_size=
-while read -r r; do
-  name=$(text "$r" INSTCNAME) size=$(int "$r" TOTALSIZE)
-  in_range "WTLOGCLDSK $name PCFREE" "$(int "$r" PCFREE)" 0 100
-  in_range "WTLOGCLDSK $name PCUSED" "$(int "$r" PCUSED)" 0 100
-  if [ "$name" = _Total ]; then total_size=$size; continue; fi
-  in_range "WTLOGCLDSK $name TOTALSIZE" "$size" 1 2147483647
-  [ "$(text "$r" PHYDISKNUM)" = 0 ] && pass "WTLOGCLDSK $name PHYDISKNUM 0" || fail "WTLOGCLDSK $name PHYDISKNUM"
-  sum=$((sum + size))
-done < <(rows logical)
-[ "$(rows logical | grep -c '"INSTCNAME":"C:"')" -eq 1 ] && pass "WTLOGCLDSK has C:" || fail "WTLOGCLDSK has no C:"
-[ "$total_size" = "$sum" ] && pass "WTLOGCLDSK _Total TOTALSIZE $sum" || fail "WTLOGCLDSK _Total '$total_size' != $sum"
-
-# Physical disks: the platform gives no per-disk figures here, so no rows.
-grep -q '"record":"answered","request":"physical".*"rows":0' "$work/out.jsonl" &&
-  pass "WTPHYSDSK answered with 0 rows" || fail "WTPHYSDSK not answered with 0 rows"
+check "NTPROCSSR rows per sample: $cpus and _Total" [ "$(rows cpu | tail -n $((cpus + 1)) | head -1 | grep -c '"INSTCNAME":"0"')" = 1 ]
+for a in PROCTIME PRIVTIME USERTIME; do check "NTPROCSSR $a within 0..100" within cpu $a 0 100; done
+for a in TOPCPUTIME LOWCPUTIME PROCDIFF; do check "NTPROCRSUM $a within 0..100" within cpusum $a 0 100; done
+check "WTSYSTEM PCTTLPCSRT within 0..100" within sys PCTTLPCSRT 0 100
+for a in PCFREE PCUSED; do check "WTLOGCLDSK $a within 0..100" within logical $a 0 100; done
+# The drives are sized, on physical disk 0, and "_Total" (last) is their sum.
+sizes=$(values logical TOTALSIZE)
+check "WTLOGCLDSK has C:" grep -q '"INSTCNAME":"C:"' <(rows logical)
+check "WTLOGCLDSK drive sizes positive" within logical TOTALSIZE 1 2147483647
+check "WTLOGCLDSK _Total is the sum" [ "$(head -n -1 <<<"$sizes" | awk '{s += $1} END {print s + 0}')" = "$(tail -1 <<<"$sizes")" ]
+check "WTLOGCLDSK drives on disk 0" [ "$(rows logical | grep -vc '"PHYDISKNUM":"0"')" = 1 ]
+# Wine gives no per-disk figures: no PhysicalDisk object, no rows.
+check "WTPHYSDSK answered with 0 rows" answered physical 0
 
 if [ "$failures" -ne 0 ]; then
   echo "--- output"; grep -v '"record":"table"' "$work/out.jsonl" 2>/dev/null | head -60
