@@ -13,9 +13,10 @@
 //
 // or, with the macro below, OSM_PERF_AGENT(ntpagefile, kPagingFileSpec).
 //
-// A table with values of its own names a completion in its spec, which
-// receives a private copy of the fetched rows (see Fetch below), so the shared
-// sample buffer is never changed and never locked while rows are completed.
+// A table with values of its own names a completion in its CollectorSpec,
+// which receives a private copy of the fetched rows (see Fetch below), so the
+// shared sample buffer is never changed and never locked while rows are
+// completed.
 //
 // Buffer locking: a sample buffer is read only under its own lock, taken for
 // the whole fetch and copy, and never while another buffer's lock is held.
@@ -131,7 +132,7 @@ class PerfAgent : public Base, protected RowCompleter {
 }  // namespace perf
 }  // namespace osm
 
-// Defines osm_<lower>_agent over the pattern with the given spec, and offers it.
+// Defines osm_<lower>_agent over the pattern with the given CollectorSpec, and offers it.
 #define OSM_PERF_AGENT(lower, SPEC)                                                            \
   class osm_##lower##_agent : public osm::perf::PerfAgent<osm_##lower##_base> {                \
    public:                                                                                     \
