@@ -1,0 +1,50 @@
+// The request class of an inventory table. These tables read no performance
+// data: each sample builds its rows from the platform's own interfaces and
+// hands them to AddData. The three operations trace their invocation at
+// detail level ("osm_ntservice_agent::TakeSample()  invoked").
+//
+//   class osm_ntservice_agent : public osm::inventory::InventoryAgent<osm_ntservice_base> {
+//    public:
+//     using InventoryAgent::InventoryAgent;
+//    protected:
+//     int Collect() override;   // the rows of one sample
+//   };
+//   OSM_AGENT(ntservice, osm_ntservice_agent)
+#pragma once
+
+#include "framework/ras1.h"
+#include "tables/table_base.h"
+
+namespace osm {
+namespace inventory {
+
+enum class AgentOp { kConstructor, kTakeSample, kDestructor };
+
+// Traces "<agent class>::<operation>()  invoked" at detail level.
+void TraceAgentOp(const TableDef& table, AgentOp op);
+// The trace unit "<agent class>::TakeSample" of a table.
+RAS1_EPB* SampleUnit(const TableDef& table);
+
+template <class Base>
+class InventoryAgent : public Base {
+ public:
+  InventoryAgent(RequestDetail& detail, ContextInfo& context, TableManager* manager) : Base(detail, context, manager) {
+    TraceAgentOp(this->Table(), AgentOp::kConstructor);
+  }
+  ~InventoryAgent() override { TraceAgentOp(this->Table(), AgentOp::kDestructor); }
+
+  int TakeSample() override {
+    RAS1_Scope scope(SampleUnit(this->Table()), __LINE__);
+    TraceAgentOp(this->Table(), AgentOp::kTakeSample);
+    this->DiscardRows();
+    return Collect();
+  }
+
+ protected:
+  // Builds the sample's rows and hands them over; the AddData status.
+  virtual int Collect() = 0;
+  RAS1_EPB* Unit() { return SampleUnit(this->Table()); }
+};
+
+}  // namespace inventory
+}  // namespace osm
