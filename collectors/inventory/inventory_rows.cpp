@@ -2,11 +2,23 @@
 
 #include <cstring>
 
+#include "framework/nlsxlat.h"
+
 namespace osm {
 namespace inventory {
 
 using perf::FieldOf;
 using perf::RowField;
+
+std::string NarrowText(const OsmWChar* text) {
+  std::size_t n = 0;
+  while (text && text[n]) ++n;
+  std::string out(n, ' ');
+  std::size_t written = 0;
+  if (n) NLS2_TranslateString(NLS2_CS_UTF16LE, text, n * 2, NLS2_CS_ASCII, &out[0], n, &written, nullptr);
+  out.resize(written);
+  return out;
+}
 
 RowRecord::RowRecord(const char* table, Fill fill)
     : def_(*FindTable(table)), bytes_(def_.rowSize, fill == kBlanks ? ' ' : '\0') {}

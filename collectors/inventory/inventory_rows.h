@@ -13,6 +13,9 @@
 namespace osm {
 namespace inventory {
 
+// A wide text as ASCII ('?' for what ASCII cannot hold).
+std::string NarrowText(const OsmWChar* text);
+
 // One row of a table, blank filled (or zero filled) at construction.
 class RowRecord {
  public:
