@@ -13,28 +13,49 @@ namespace inventory {
 
 namespace {
 
-// Logs "<what> failed.  Error code: ..." with the system's text and throws.
-[[noreturn]] void Fail(const char* what, const char* detail, DWORD code) {
+// A failed service-manager call, with its error code.
+class ServiceError : public std::runtime_error {
+ public:
+  ServiceError(const std::string& what, DWORD code) : std::runtime_error(what), code(code) {}
+  DWORD code;
+};
+
+// Logs "<call> failed.  Error code: ..." with the system's text and throws
+// "<function>() failed".
+[[noreturn]] void Fail(const char* function, const std::string& call, DWORD code) {
   RAS1_UNIT("ServiceList");
   char text[1025] = "";
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 1024, nullptr);
-  RAS1_TRACE(RAS1_ERROR, "%s%s failed.  Error code: %lu [0x%.8lx].  Text: %s", what, detail,
+  RAS1_TRACE(RAS1_ERROR, "%s failed.  Error code: %lu [0x%.8lx].  Text: %s", call.c_str(),
              static_cast<unsigned long>(code), static_cast<unsigned long>(code), text);
-  throw std::runtime_error(std::string(what) + " failed");
+  throw ServiceError(std::string(function) + "() failed", code);
 }
 
-class ManagerHandle {
+[[noreturn]] void Fail(const char* function, DWORD code) { Fail(function, std::string(function) + "()", code); }
+
+}  // namespace
+
+class ServiceList::Manager {
  public:
-  ManagerHandle(const std::wstring& machine, DWORD access)
-      : h_(OpenSCManagerW(machine.empty() ? nullptr : machine.c_str(), nullptr, access)) {
-    if (!h_) Fail("OpenSCManager()", "", GetLastError());
-  }
-  ~ManagerHandle() { CloseServiceHandle(h_); }
+  Manager(const std::wstring& machine, DWORD access) : machine_(machine), access_(access) { Open(); }
+  ~Manager() { CloseServiceHandle(h_); }
   SC_HANDLE get() const { return h_; }
+  void Reopen() {
+    CloseServiceHandle(h_);
+    Open();
+  }
 
  private:
-  SC_HANDLE h_;
+  void Open() {
+    h_ = OpenSCManagerW(machine_.empty() ? nullptr : machine_.c_str(), nullptr, access_);
+    if (!h_) Fail("OpenSCManager", GetLastError());
+  }
+  std::wstring machine_;
+  DWORD access_;
+  SC_HANDLE h_ = nullptr;
 };
+
+namespace {
 
 // A buffer of whole blocks, as the enumeration and the configuration ask:
 // ((needed + block) / block + 5) blocks, zero-filled.
@@ -75,7 +96,7 @@ ServiceList::ServiceList(DWORD typeMask, const wchar_t* serviceName, const wchar
     names_.push_back(serviceName);
     return;
   }
-  ManagerHandle manager(machine_, SC_MANAGER_ENUMERATE_SERVICE);
+  Manager manager(machine_, SC_MANAGER_ENUMERATE_SERVICE);
   Enumerate(manager.get());
 }
 
@@ -96,36 +117,51 @@ void ServiceList::Enumerate(SC_HANDLE manager) {
     const ENUM_SERVICE_STATUSW* list = reinterpret_cast<const ENUM_SERVICE_STATUSW*>(buffer.data());
     for (DWORD i = 0; i < returned; ++i) names_.push_back(list[i].lpServiceName ? list[i].lpServiceName : L"");
   }
-  if (rc != ERROR_SUCCESS) Fail("EnumServicesStatus()", "", rc);
+  if (rc != ERROR_SUCCESS) Fail("EnumServicesStatus", rc);
 }
 
-void ServiceList::Query(SC_HANDLE manager, Entry& entry) {
+void ServiceList::Query(Manager& manager, Entry& entry) {
+  try {
+    QueryOnce(manager.get(), entry);
+  } catch (const ServiceError& e) {
+    if (e.code != ERROR_INVALID_HANDLE) throw;
+    // The manager no longer knows a handle of ours (it restarted, or lost it
+    // while other threads opened their own): a fresh one, once.
+    manager.Reopen();
+    QueryOnce(manager.get(), entry);
+  }
+}
+
+void ServiceList::QueryOnce(SC_HANDLE manager, Entry& entry) {
   SC_HANDLE service = OpenServiceW(manager, entry.name.c_str(), GENERIC_READ);
-  if (!service) Fail("OpenService(", (NarrowText(entry.name.c_str()) + ")").c_str(), GetLastError());
+  if (!service) {
+    DWORD code = GetLastError();
+    Fail("OpenService", "OpenService(" + NarrowText(entry.name.c_str()) + ")", code);
+  }
   struct Closer {
     SC_HANDLE h;
     ~Closer() { CloseServiceHandle(h); }
   } closer{service};
-  if (!QueryServiceStatus(service, &entry.status)) Fail("QueryServiceStatus()", "", GetLastError());
+  if (!QueryServiceStatus(service, &entry.status)) Fail("QueryServiceStatus", GetLastError());
   ServiceConfigQuery query = ServiceConfigQueryHook() ? ServiceConfigQueryHook() : &QueryServiceConfigW;
   DWORD needed = 0;
   entry.block.clear();
   if (!query(service, nullptr, 0, &needed)) {
     DWORD rc = GetLastError();
-    if (rc != ERROR_INSUFFICIENT_BUFFER) Fail("QueryServiceConfig()", "", rc);
+    if (rc != ERROR_INSUFFICIENT_BUFFER) Fail("QueryServiceConfig", rc);
     entry.block = Blocks(needed, 64);
     if (!query(service, reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(entry.block.data()),
                static_cast<DWORD>(entry.block.size()), &needed))
-      Fail("QueryServiceConfig()", "", GetLastError());
+      Fail("QueryServiceConfig", GetLastError());
   }
-  if (entry.block.size() < sizeof(QUERY_SERVICE_CONFIGW)) Fail("QueryServiceConfig()", "", ERROR_INVALID_DATA);
+  if (entry.block.size() < sizeof(QUERY_SERVICE_CONFIGW)) Fail("QueryServiceConfig", ERROR_INVALID_DATA);
 }
 
 int ServiceList::Collect() {
   RAS1_UNIT("ServiceList::Collect");
   entries_.clear();
   try {
-    ManagerHandle manager(machine_, GENERIC_READ);
+    Manager manager(machine_, GENERIC_READ);
     if (single_) RAS1_TRACE(RAS1_DETAIL, "Collecting information for specified service <%s>",
                             NarrowText(names_[0].c_str()).c_str());
     else RAS1_TRACE(RAS1_DETAIL, "Services list contains %d entries", static_cast<int>(names_.size()));
@@ -135,7 +171,7 @@ int ServiceList::Collect() {
       entry->name = name;
       if (!single_) RAS1_TRACE(RAS1_DETAIL, "Processing <%s>", NarrowText(name.c_str()).c_str());
       try {
-        Query(manager.get(), *entry);
+        Query(manager, *entry);
       } catch (const std::runtime_error& e) {
         RAS1_TRACE(RAS1_ERROR, "Exception raised during row evaluation.  Exception text: %s", e.what());
         RAS1_TRACE(RAS1_ERROR, "Adding dummy row for <%s>", NarrowText(name.c_str()).c_str());

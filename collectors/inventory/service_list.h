@@ -40,8 +40,10 @@ class ServiceList {
   const Entry& At(std::size_t i) const { return *entries_[i]; }
 
  private:
+  class Manager;
   void Enumerate(SC_HANDLE manager);
-  void Query(SC_HANDLE manager, Entry& entry);
+  void Query(Manager& manager, Entry& entry);
+  void QueryOnce(SC_HANDLE manager, Entry& entry);
 
   DWORD typeMask_;
   bool single_;
