@@ -151,6 +151,11 @@ std::string Value(const std::string& line, const std::string& name) {
   return v;
 }
 
+// Each attribute of the row holds its value.
+void ExpectValues(const std::string& row, std::initializer_list<std::pair<const char*, std::string>> values) {
+  for (const auto& v : values) EXPECT_EQ(v.second, Value(row, v.first)) << v.first;
+}
+
 class InventoryThroughFramework : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -241,12 +246,11 @@ std::map<std::string, std::vector<std::string>> InventoryThroughFramework::rows_
 
 TEST_F(InventoryThroughFramework, NetworkPortsShowTheListeningSocket) {
   ASSERT_EQ(1u, rows_["port"].size());
-  const std::string& r = rows_["port"][0];
-  EXPECT_EQ("2", Value(r, "STATE"));
-  EXPECT_EQ("0", Value(r, "REMOTEPT"));
-  EXPECT_EQ("127.0.0.1", Value(r, "LOCALADDR"));
-  EXPECT_EQ("localhost", Value(r, "LOCALNAME"));
-  EXPECT_EQ("TESTNODE", Value(r, "ORIGINNODE"));
+  ExpectValues(rows_["port"][0], {{"STATE", "2"},
+                                  {"REMOTEPT", "0"},
+                                  {"LOCALADDR", "127.0.0.1"},
+                                  {"LOCALNAME", "localhost"},
+                                  {"ORIGINNODE", "TESTNODE"}});
   for (const std::string& any : rows_["NTNETWPORT"]) {
     int state = std::stoi(Value(any, "STATE"));
     bool udp = Value(any, "PROTOCOL").compare(0, 3, "UDP") == 0;
@@ -257,16 +261,12 @@ TEST_F(InventoryThroughFramework, NetworkPortsShowTheListeningSocket) {
 TEST_F(InventoryThroughFramework, ServicesAndDriversWithDependenciesFromTheSeam) {
   std::vector<std::string> spooler = Where("NTSERVICE", "SRVCNAME", "Spooler");
   ASSERT_EQ(1u, spooler.size());
-  EXPECT_EQ("Print Spooler", Value(spooler[0], "DISPNAME"));
-  EXPECT_EQ("SpoolerGroup", Value(spooler[0], "LORGROUP"));
-  EXPECT_EQ("Manual", Value(spooler[0], "STARTYPE"));
+  ExpectValues(spooler[0], {{"DISPNAME", "Print Spooler"}, {"LORGROUP", "SpoolerGroup"}, {"STARTYPE", "Manual"}});
   EXPECT_NE(std::string::npos, Value(spooler[0], "UBINARYEX").find("spoolsv.exe"));
   // A service whose configuration cannot be read keeps its row, with unknown names.
   std::vector<std::string> unread = Where("NTSERVICE", "SRVCNAME", "Schedule");
   ASSERT_EQ(1u, unread.size());
-  EXPECT_EQ("Unknown", Value(unread[0], "CURRSTAT"));
-  EXPECT_EQ("Unknown", Value(unread[0], "STARTYPE"));
-  EXPECT_EQ("", Value(unread[0], "DISPNAME"));
+  ExpectValues(unread[0], {{"CURRSTAT", "Unknown"}, {"STARTYPE", "Unknown"}, {"DISPNAME", ""}});
   for (std::size_t i = 0; i < rows_["NTSERVICE"].size(); ++i)
     EXPECT_EQ(std::to_string(i + 1), Value(rows_["NTSERVICE"][i], "ROWNO"));
 
@@ -280,33 +280,33 @@ TEST_F(InventoryThroughFramework, ServicesAndDriversWithDependenciesFromTheSeam)
   }
   ASSERT_EQ(1u, Where("NTDEVICE", "DEVNAME", "NDIS").size());
   ASSERT_EQ(1u, rows_["NTDEVDEP"].size());
-  EXPECT_EQ("+NDIS Wrapper", Value(rows_["NTDEVDEP"][0], "DEPEND"));
-  EXPECT_EQ("NDIS", Value(rows_["NTDEVDEP"][0], "DEVNAME"));
+  ExpectValues(rows_["NTDEVDEP"][0], {{"DEPEND", "+NDIS Wrapper"}, {"DEVNAME", "NDIS"}});
 }
 
 TEST_F(InventoryThroughFramework, PrinterAndItsJobs) {
   std::vector<std::string> printers = Where("NTPRINTER", "PRTNAME", "OSM Inventory Printer");
   ASSERT_EQ(1u, printers.size());
-  EXPECT_EQ("FILE:", Value(printers[0], "PORTNAME"));
-  EXPECT_EQ("Wine PostScript Driver", Value(printers[0], "DRVRNAME"));
-  EXPECT_EQ("second floor", Value(printers[0], "UCOMMENT"));
-  EXPECT_EQ(":Ready:", Value(printers[0], "STATUS"));
-  EXPECT_EQ("00:00", Value(printers[0], "STTIME"));
+  ExpectValues(printers[0], {{"PORTNAME", "FILE:"},
+                             {"DRVRNAME", "Wine PostScript Driver"},
+                             {"UCOMMENT", "second floor"},
+                             {"STATUS", ":Ready:"},
+                             {"STTIME", "00:00"}});
 
   // Filtered by name, and with an operator that names no printer: the same jobs.
   for (const char* request : {"NTPRTJOB", "jobs-u", "jobs-ne"}) {
     SCOPED_TRACE(request);
     const std::vector<std::string>& jobs = rows_[request];
     ASSERT_EQ(2u, jobs.size());
-    EXPECT_EQ("1", Value(jobs[0], "ROWNO"));
-    EXPECT_EQ("2", Value(jobs[1], "SAMPLENO"));
-    EXPECT_EQ(":Spooling:Printing:", Value(jobs[0], "STATUS"));
-    EXPECT_EQ(":Waiting:", Value(jobs[1], "STATUS"));
-    EXPECT_EQ("report.txt", Value(jobs[0], "UDOCNAME"));
-    EXPECT_EQ(std::string(61, 'd') + "...", Value(jobs[1], "DOCNAME"));
-    EXPECT_EQ("1100412081943250", Value(jobs[0], "SUBMITTM"));
-    EXPECT_EQ("2048", Value(jobs[1], "SIZE8"));
-    EXPECT_EQ("OSM Inventory Printer", Value(jobs[1], "PRTNAME"));
+    ExpectValues(jobs[0], {{"ROWNO", "1"},
+                           {"STATUS", ":Spooling:Printing:"},
+                           {"UDOCNAME", "report.txt"},
+                           {"SUBMITTM", "1100412081943250"}});
+    ExpectValues(jobs[1], {{"ROWNO", "2"},
+                           {"SAMPLENO", "2"},
+                           {"STATUS", ":Waiting:"},
+                           {"DOCNAME", std::string(61, 'd') + "..."},
+                           {"SIZE8", "2048"},
+                           {"PRTNAME", "OSM Inventory Printer"}});
   }
 }
 
@@ -328,11 +328,10 @@ TEST_F(InventoryThroughFramework, WmiInventoryAddressesAndMountPoints) {
   EXPECT_EQ("4", Value(loopback[0], "IPVERSION"));
 
   ASSERT_EQ(1u, rows_["NTMNTPT"].size());
-  const std::string& m = rows_["NTMNTPT"][0];
-  EXPECT_EQ("C:\\", Value(m, "DRVNAME"));
-  EXPECT_EQ("C:\\Data\\", Value(m, "MNTPOINT"));
-  EXPECT_EQ("\\\\?\\Volume{data}\\", Value(m, "VOLNAME"));
-  EXPECT_EQ("READY", Value(m, "MNTPTSTATE"));
+  ExpectValues(rows_["NTMNTPT"][0], {{"DRVNAME", "C:\\"},
+                                    {"MNTPOINT", "C:\\Data\\"},
+                                    {"VOLNAME", "\\\\?\\Volume{data}\\"},
+                                    {"MNTPTSTATE", "READY"}});
 }
 
 TEST(WmiQuery, UnknownClassGivesNoInstanceAndAnotherApartmentIsLeftAsItWas) {
