@@ -155,20 +155,5 @@ int CollectMountPoints(TableBase& request, RAS1_EPB*) {
 }  // namespace inventory
 }  // namespace osm
 
-class osm_ntipaddr_agent : public osm::inventory::InventoryAgent<osm_ntipaddr_base> {
- public:
-  using InventoryAgent::InventoryAgent;
-
- protected:
-  int Collect() override { return osm::inventory::CollectAddresses(*this, Unit()); }
-};
-OSM_AGENT(ntipaddr, osm_ntipaddr_agent)
-
-class osm_ntmntpt_agent : public osm::inventory::InventoryAgent<osm_ntmntpt_base> {
- public:
-  using InventoryAgent::InventoryAgent;
-
- protected:
-  int Collect() override { return osm::inventory::CollectMountPoints(*this, Unit()); }
-};
-OSM_AGENT(ntmntpt, osm_ntmntpt_agent)
+OSM_INVENTORY_AGENT(ntipaddr, osm::inventory::CollectAddresses(*this, Unit()))
+OSM_INVENTORY_AGENT(ntmntpt, osm::inventory::CollectMountPoints(*this, Unit()))

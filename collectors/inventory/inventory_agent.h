@@ -3,13 +3,10 @@
 // hands them to AddData. The three operations trace their invocation at
 // detail level ("osm_ntservice_agent::TakeSample()  invoked").
 //
-//   class osm_ntservice_agent : public osm::inventory::InventoryAgent<osm_ntservice_base> {
-//    public:
-//     using InventoryAgent::InventoryAgent;
-//    protected:
-//     int Collect() override;   // the rows of one sample
-//   };
-//   OSM_AGENT(ntservice, osm_ntservice_agent)
+//   OSM_INVENTORY_AGENT(ntprinter, CollectPrinters(*this, Unit()))
+//
+// defines osm_ntprinter_agent, whose samples return the expression (the
+// AddData status), and offers it.
 #pragma once
 
 #include "framework/ras1.h"
@@ -48,3 +45,13 @@ class InventoryAgent : public Base {
 
 }  // namespace inventory
 }  // namespace osm
+
+#define OSM_INVENTORY_AGENT(lower, ...)                                                   \
+  class osm_##lower##_agent : public osm::inventory::InventoryAgent<osm_##lower##_base> { \
+   public:                                                                                \
+    using InventoryAgent::InventoryAgent;                                                 \
+                                                                                          \
+   protected:                                                                             \
+    int Collect() override { return __VA_ARGS__; }                                        \
+  };                                                                                      \
+  OSM_AGENT(lower, osm_##lower##_agent)

@@ -245,20 +245,5 @@ int CollectJobs(TableBase& request, RAS1_EPB* unit) {
 }  // namespace inventory
 }  // namespace osm
 
-class osm_ntprinter_agent : public osm::inventory::InventoryAgent<osm_ntprinter_base> {
- public:
-  using InventoryAgent::InventoryAgent;
-
- protected:
-  int Collect() override { return osm::inventory::CollectPrinters(*this, Unit()); }
-};
-OSM_AGENT(ntprinter, osm_ntprinter_agent)
-
-class osm_ntprtjob_agent : public osm::inventory::InventoryAgent<osm_ntprtjob_base> {
- public:
-  using InventoryAgent::InventoryAgent;
-
- protected:
-  int Collect() override { return osm::inventory::CollectJobs(*this, Unit()); }
-};
-OSM_AGENT(ntprtjob, osm_ntprtjob_agent)
+OSM_INVENTORY_AGENT(ntprinter, osm::inventory::CollectPrinters(*this, Unit()))
+OSM_INVENTORY_AGENT(ntprtjob, osm::inventory::CollectJobs(*this, Unit()))

@@ -110,17 +110,7 @@ int CollectDependencyRows(const ServiceTableSpec& spec, TableBase& request, RAS1
 }  // namespace inventory
 }  // namespace osm
 
-#define OSM_SERVICE_AGENT(lower, COLLECT, SPEC)                                                 \
-  class osm_##lower##_agent : public osm::inventory::InventoryAgent<osm_##lower##_base> {       \
-   public:                                                                                      \
-    using InventoryAgent::InventoryAgent;                                                       \
-                                                                                                \
-   protected:                                                                                   \
-    int Collect() override { return osm::inventory::COLLECT(osm::inventory::SPEC, *this, Unit()); } \
-  };                                                                                            \
-  OSM_AGENT(lower, osm_##lower##_agent)
-
-OSM_SERVICE_AGENT(ntservice, CollectServiceRows, kServices)
-OSM_SERVICE_AGENT(ntdevice, CollectServiceRows, kDevices)
-OSM_SERVICE_AGENT(ntsvcdep, CollectDependencyRows, kServiceDeps)
-OSM_SERVICE_AGENT(ntdevdep, CollectDependencyRows, kDeviceDeps)
+OSM_INVENTORY_AGENT(ntservice, osm::inventory::CollectServiceRows(osm::inventory::kServices, *this, Unit()))
+OSM_INVENTORY_AGENT(ntdevice, osm::inventory::CollectServiceRows(osm::inventory::kDevices, *this, Unit()))
+OSM_INVENTORY_AGENT(ntsvcdep, osm::inventory::CollectDependencyRows(osm::inventory::kServiceDeps, *this, Unit()))
+OSM_INVENTORY_AGENT(ntdevdep, osm::inventory::CollectDependencyRows(osm::inventory::kDeviceDeps, *this, Unit()))

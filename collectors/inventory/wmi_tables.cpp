@@ -115,16 +115,6 @@ int CollectWmiRows(const WmiTable& spec, TableBase& request, RAS1_EPB* unit) {
 }  // namespace inventory
 }  // namespace osm
 
-#define OSM_WMI_AGENT(lower, SPEC)                                                               \
-  class osm_##lower##_agent : public osm::inventory::InventoryAgent<osm_##lower##_base> {        \
-   public:                                                                                       \
-    using InventoryAgent::InventoryAgent;                                                        \
-                                                                                                 \
-   protected:                                                                                    \
-    int Collect() override { return osm::inventory::CollectWmiRows(osm::inventory::SPEC, *this, Unit()); } \
-  };                                                                                             \
-  OSM_AGENT(lower, osm_##lower##_agent)
-
-OSM_WMI_AGENT(ntprocinfo, kProcessors)
-OSM_WMI_AGENT(ntbiosinfo, kBios)
-OSM_WMI_AGENT(ntcompinfo, kProduct)
+OSM_INVENTORY_AGENT(ntprocinfo, osm::inventory::CollectWmiRows(osm::inventory::kProcessors, *this, Unit()))
+OSM_INVENTORY_AGENT(ntbiosinfo, osm::inventory::CollectWmiRows(osm::inventory::kBios, *this, Unit()))
+OSM_INVENTORY_AGENT(ntcompinfo, osm::inventory::CollectWmiRows(osm::inventory::kProduct, *this, Unit()))
