@@ -43,10 +43,12 @@ std::shared_ptr<const std::vector<std::string>> LoadServicesFile(RAS1_EPB* unit)
   char root[MAX_PATH] = "";
   DWORD n = GetEnvironmentVariableA("systemroot", root, sizeof root);
   if (n == 0 || n >= sizeof root) n = GetSystemWindowsDirectoryA(root, sizeof root);
-  std::string path = std::string(n > 0 && n < sizeof root ? root : "C:\\Windows") + "\\system32\\drivers\\etc\\services";
+  std::string path = std::string(n > 0 && n < sizeof root ? root : "C:\\Windows");
+  path += "\\system32\\drivers\\etc\\services";
   std::ifstream in(path.c_str());
   if (!in) {
-    if (RAS1_Mask(unit) & RAS1_DETAIL) RAS1_Printf(unit, __LINE__, "Failed to open ifstream for reading the Services file");
+    if (RAS1_Mask(unit) & RAS1_DETAIL)
+      RAS1_Printf(unit, __LINE__, "Failed to open ifstream for reading the Services file");
     return nullptr;
   }
   auto lines = std::make_shared<std::vector<std::string>>();

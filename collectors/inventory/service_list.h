@@ -22,7 +22,9 @@ class ServiceList {
     std::wstring name;
     SERVICE_STATUS status;
     std::vector<BYTE> block;  // QUERY_SERVICE_CONFIGW and the texts it points to
-    const QUERY_SERVICE_CONFIGW& Config() const { return *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(block.data()); }
+    const QUERY_SERVICE_CONFIGW& Config() const {
+      return *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(block.data());
+    }
   };
 
   // With a name the list holds that service only; without one, every service

@@ -88,7 +88,8 @@ int CollectDependencyRows(const ServiceTableSpec& spec, TableBase& request, RAS1
     // no further than the block itself.
     const wchar_t* p = c.lpDependencies;
     const BYTE* blockEnd = e.block.data() + e.block.size();
-    bool inBlock = p && reinterpret_cast<const BYTE*>(p) >= e.block.data() && reinterpret_cast<const BYTE*>(p) < blockEnd;
+    const BYTE* at = reinterpret_cast<const BYTE*>(p);
+    bool inBlock = p && at >= e.block.data() && at < blockEnd;
     const wchar_t* end = inBlock ? reinterpret_cast<const wchar_t*>(blockEnd) : nullptr;
     while (p && (!end || p < end) && *p) {
       std::wstring name;
