@@ -35,6 +35,11 @@ AgentUnits& UnitsOf(const TableDef& table) {
 
 RAS1_EPB* SampleUnit(const TableDef& table) { return &UnitsOf(table).units[1]; }
 
+void TraceOutOfMemory(const TableDef& table) {
+  RAS1_EPB* unit = SampleUnit(table);
+  if (RAS1_Mask(unit) & RAS1_ERROR) RAS1_Printf(unit, __LINE__, "Not enough memory!  The sample sends no rows.");
+}
+
 void TraceAgentOp(const TableDef& table, AgentOp op) {
   AgentUnits& u = UnitsOf(table);
   int i = static_cast<int>(op);

@@ -9,6 +9,8 @@
 // AddData status), and offers it.
 #pragma once
 
+#include <new>
+
 #include "framework/ras1.h"
 #include "tables/table_base.h"
 
@@ -19,6 +21,8 @@ enum class AgentOp { kConstructor, kTakeSample, kDestructor };
 
 // Traces "<agent class>::<operation>()  invoked" at detail level.
 void TraceAgentOp(const TableDef& table, AgentOp op);
+// Traces "Not enough memory!" for a sample that ran out of memory.
+void TraceOutOfMemory(const TableDef& table);
 // The trace unit "<agent class>::TakeSample" of a table.
 RAS1_EPB* SampleUnit(const TableDef& table);
 
@@ -34,7 +38,14 @@ class InventoryAgent : public Base {
     RAS1_Scope scope(SampleUnit(this->Table()), __LINE__);
     TraceAgentOp(this->Table(), AgentOp::kTakeSample);
     this->DiscardRows();
-    return Collect();
+    // Memory that runs out while the rows are built ends this sample only.
+    try {
+      return Collect();
+    } catch (const std::bad_alloc&) {
+      TraceOutOfMemory(this->Table());
+      this->DiscardRows();
+      return 0;
+    }
   }
 
  protected:
