@@ -66,6 +66,24 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   return n;
 }
 
+// True when every byte of 0x80 and above belongs to a well-formed UTF-8
+// sequence, and there is at least one.
+bool HoldsUtf8(const char* bytes, std::size_t size) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+  bool any = false;
+  for (std::size_t i = 0; i < size;) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = Utf8SequenceLength(p + i, size - i);
+    if (n == 0) return false;
+    any = true;
+    i += n;
+  }
+  return any;
+}
+
 void AppendNumber(std::string* out, long long value) {
   char buf[32];
   int n = std::snprintf(buf, sizeof buf, "%lld", value);
@@ -179,9 +197,12 @@ std::string RowJson(const RowHeader& header, const RowLayout& layout, const void
       std::memcpy(&v, bytes + a.offset, 8);
       AppendNumber(&out, static_cast<long long>(v));
     } else if (inside && (a.type == DCF_ATTR_TEXT || a.type == DCF_ATTR_UTF8)) {
+      const char* text = bytes + a.offset;
+      std::size_t length = TrimmedLength(text, a.width);
+      // Some text attributes carry UTF-8 (account names): shown as such.
+      bool utf8 = a.type == DCF_ATTR_UTF8 || HoldsUtf8(text, length);
       out.push_back('"');
-      AppendJsonText(&out, bytes + a.offset, TrimmedLength(bytes + a.offset, a.width),
-                     a.type == DCF_ATTR_UTF8);
+      AppendJsonText(&out, text, length, utf8);
       out.push_back('"');
     } else {
       out.append("null");

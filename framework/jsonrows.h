@@ -6,7 +6,9 @@
 // Attributes appear by upper-case name in descriptor order. Text is written
 // without its trailing blanks and NULs. In ASCII text (type 9) a byte of 0x80
 // or more is not ASCII and is written as the character of that byte value
-// (\u0080 to \u00ff); in UTF-8 text (type 12) well-formed sequences pass
+// (\u0080 to \u00ff), unless all such bytes of the text form well-formed
+// UTF-8, which some text attributes carry (account names) and which is then
+// written as that text; in UTF-8 text (type 12) well-formed sequences pass
 // through as they are and every byte that does not belong to one becomes
 // U+FFFD. Control characters, '"' and '\' are escaped. Integers are numbers.
 // An attribute that does not lie inside the row size is written as null.

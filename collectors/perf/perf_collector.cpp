@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "collectors/perf/processor_values.h"
 #include "perfclient/osmclient.h"
 
 namespace osm {
@@ -93,7 +94,7 @@ void TraceProgress(const CollectorRuntime& rt, ProgressOp op) {
 void TraceFetchFailure(const CollectorRuntime& rt, HRESULT hr) {
   RAS1_EPB* unit = &rt.takeSampleUnit;
   std::uint32_t r = static_cast<std::uint32_t>(hr);
-  if (r == kAccessDenied) {
+  if (r == kAccessDenied && !rt.spec.genericFailureOnly) {
     if (rt.spec.object && (RAS1_Mask(unit) & RAS1_ERROR))
       RAS1_Printf(unit, __LINE__, "Error retrieving performance data from the %s performance object: <%x>\n",
                   rt.spec.object, r);
@@ -109,6 +110,21 @@ void TraceFetchFailure(const CollectorRuntime& rt, HRESULT hr) {
   int severity = static_cast<std::int32_t>(r) < 0 ? 1 : 0;
   RAS1_Printf(unit, __LINE__, "OsmKountInterface() returns Severity: %d, Facility: %d, Code: %d - (%#.8x)", severity,
               static_cast<int>((r >> 16) & 0x1FFF), static_cast<int>(r & 0xFFFF), r);
+}
+
+std::int32_t ProcessorCount(RAS1_EPB* unit) {
+  FetchedRows system;
+  HRESULT hr = Fetch("WTSYSTEM", &system);
+  std::int32_t n = hr == S_OK ? ProcessorCountOf(system.bytes.data(), static_cast<std::size_t>(system.count),
+                                                  system.rowSize)
+                              : 0;
+  if (n > 0) {
+    if (RAS1_Mask(unit) & RAS1_DETAIL) RAS1_Printf(unit, __LINE__, "Number of processors: <%d>\n", n);
+    return n;
+  }
+  if (RAS1_Mask(unit) & RAS1_ERROR)
+    RAS1_Printf(unit, __LINE__, "OSM11001E Error getting number of processors: <%x>\n", static_cast<unsigned>(hr));
+  return 1;
 }
 
 int CollectSample(const CollectorRuntime& rt, TableBase& request, RowCompleter& completer) {

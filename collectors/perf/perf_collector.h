@@ -47,6 +47,7 @@ struct CollectorSpec {
   const char* beforeFetchTrace = nullptr;    // error-level trace before each fetch, if any
   const char* beforeGenericTrace = nullptr;  // error-level trace before the generic failure trace
   void (*complete)(FetchedRows& rows, RAS1_EPB* unit) = nullptr;  // the table's own values, if any
+  bool genericFailureOnly = false;  // every failure, E_ACCESSDENIED too, gets only the generic trace
 };
 
 // The class names, units and process-wide buffer of one collector.
@@ -88,6 +89,10 @@ void TraceProgress(const CollectorRuntime& rt, ProgressOp op);
 // "not installed" detail trace for E_ACCESSDENIED, the generic severity,
 // facility and code trace for any other result.
 void TraceFetchFailure(const CollectorRuntime& rt, HRESULT hr);
+
+// The processor count of the WTSYSTEM sample (traced), by which the process
+// tables divide processor times; 1 when it cannot be read or reads 0.
+std::int32_t ProcessorCount(RAS1_EPB* unit);
 
 // The row completion step of a table.
 class RowCompleter {

@@ -27,22 +27,6 @@ const CollectorSpec kNtProcssr = {"NTPROCSSR", "Processor", ProgressForm::kStand
                                   &CorrectProcessorRows};
 const CollectorSpec kNtProcrsum = {"NTPROCRSUM", nullptr, ProgressForm::kStandard};
 
-// The processor count of the System sample; 1 when it cannot be read.
-std::int32_t ProcessorCount(RAS1_EPB* unit) {
-  FetchedRows system;
-  HRESULT hr = Fetch("WTSYSTEM", &system);
-  std::int32_t n = hr == S_OK ? ProcessorCountOf(system.bytes.data(), static_cast<std::size_t>(system.count),
-                                                  system.rowSize)
-                              : 0;
-  if (n > 0) {
-    if (RAS1_Mask(unit) & RAS1_DETAIL) RAS1_Printf(unit, __LINE__, "Number of processors: <%d>\n", n);
-    return n;
-  }
-  if (RAS1_Mask(unit) & RAS1_ERROR)
-    RAS1_Printf(unit, __LINE__, "OSM11001E Error getting number of processors: <%x>\n", static_cast<unsigned>(hr));
-  return 1;
-}
-
 int SummarizeProcessors(const CollectorRuntime& rt, TableBase& request) {
   RAS1_EPB* unit = &rt.takeSampleUnit;
   RAS1_Scope scope(unit, __LINE__);

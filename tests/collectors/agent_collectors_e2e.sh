@@ -4,23 +4,7 @@
 #   agent_collectors_e2e.sh OSMAGENT OSMPERF_DLL PERFBLOCK_TOOL WINE_RUN
 set -u
 agent=$(readlink -f "$1") dll=$(readlink -f "$2") tool=$(readlink -f "$3") run=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
-export OSM_WINE_TIMEOUT=120
-failures=0
-pass() { echo "ok: $1"; }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
-check() {  # check NAME ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then pass "$1 = $3"; else fail "$1: got '$2', expected '$3'"; fi
-}
-near() {  # near NAME ACTUAL EXPECTED TOLERANCE
-  local d=$(( $2 - $3 ))
-  if [ "${d#-}" -le "$4" ]; then pass "$1 = $2 (expected $3)"; else fail "$1: got '$2', expected $3 +- $4"; fi
-}
-int() { sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p" <<<"$1"; }
-text() { sed -n "s/.*\"$2\":\"\\([^\"]*\\)\".*/\\1/p" <<<"$1"; }
-row() { grep "\"record\":\"row\"" "$work/out.jsonl" | grep "\"table\":\"$1\"" | sed -n "${2:-1}p"; }
+source "$(dirname "$0")/e2e_checks.sh"
 
 # The block: Memory, Objects, System and Paging File with raw counts.
 n=10
@@ -78,19 +62,8 @@ report obj   WTOBJECTS
 report page  NTPAGEFILE
 EOF
 
-"$run" regsvr32 /s "$(windows_path "$dll")" || { echo "regsvr32 failed"; exit 1; }
-OSM_PERFDATA_FILE=$(windows_path "$work/perf.block") OSM_PERFNAMES_FILE=$(windows_path "$work/perf.names") \
-  NT_PERFMON_MEMORY_CHECK=0 OSM_REQUESTS=$(windows_path "$work/requests.txt") \
-  OSM_OUTPUT=$(windows_path "$work/out.jsonl") OSM_EXIT_WHEN_DONE=Y \
-  OSM_FRAMEWORK_LOG=$(windows_path "$work/framework.log") BSL_RAS1_FILE=$(windows_path "$work/agent.trc") \
-  "$run" "$(windows_path "$agent")" TEST >"$work/stdout" 2>"$work/stderr"
-echo "osmagent exit code: $?"
-"$run" regsvr32 /s /u "$(windows_path "$dll")"
-
-if [ ! -s "$work/out.jsonl" ]; then
-  echo "FAILED: osmagent wrote no output"; grep -v invoked "$work/stderr" | head -40; cat "$work/stdout"
-  exit 1
-fi
+run_agent OSM_PERFDATA_FILE="$(windows_path "$work/perf.block")" \
+  OSM_PERFNAMES_FILE="$(windows_path "$work/perf.names")" NT_PERFMON_MEMORY_CHECK=0
 for r in mem ntmem sys obj page; do
   grep -q "\"request\":\"$r\".*\"rows\":" "$work/out.jsonl" 2>/dev/null && pass "report $r answered" || fail "report $r answered"
 done
@@ -110,8 +83,8 @@ m=$(row WTMEMORY)
 check "WTMEMORY AVAILBTMEM" "$(int "$m" AVAILBTMEM)" 1073741824
 check "WTMEMORY AVAILKB" "$(int "$m" AVAILKB)" 1048576
 check "WTMEMORY CACHEKB" "$(int "$m" CACHEKB)" 524288
-check "WTMEMORY TOTWSBYTES without a Process table" "$(int "$m" TOTWSBYTES)" -1
-check "WTMEMORY TOTWSPCT without a Process table" "$(int "$m" TOTWSPCT)" -1
+check "WTMEMORY TOTWSBYTES without a Process object" "$(int "$m" TOTWSBYTES)" -1
+check "WTMEMORY TOTWSPCT without a Process object" "$(int "$m" TOTWSPCT)" -1
 check "WTMEMORY COMAVLKBYT" "$(int "$m" COMAVLKBYT)" $(( $(int "$m" COMMITLKB) - $(int "$m" COMMKBYTE) ))
 near "WTMEMORY COMMITLKB" "$(int "$m" COMMITLKB)" 3145728 1  # the scale is a little above 1/1024
 near "WTMEMORY TOTMEMKB" "$(int "$m" TOTMEMKB)" "$mem_kb" $(( mem_kb / 50 ))
@@ -128,7 +101,7 @@ check "NTMEMORY COMMLIMIT" "$(int "$nm" COMMLIMIT)" 3221225472
 check "NTMEMORY COMMITLKB" "$(int "$nm" COMMITLKB)" 3145728
 check "NTMEMORY CACHEKB" "$(int "$nm" CACHEKB)" 524288
 check "NTMEMORY COMAVLKBYT" "$(int "$nm" COMAVLKBYT)" 1572864
-check "NTMEMORY TOTWSBYTES without a Process table" "$(int "$nm" TOTWSBYTES)" -1
+check "NTMEMORY TOTWSBYTES without a Process object" "$(int "$nm" TOTWSBYTES)" -1
 check "NTMEMORY TOTMEMKB" "$(int "$nm" TOTMEMKB)" "$totkb"
 near "NTMEMORY TOTMEMBYTE" "$(int "$nm" TOTMEMBYTE)" $(( totkb * 1024 )) 1024
 

@@ -1,6 +1,7 @@
 // The collector pattern against an in-memory counter service: rows handed
 // over, failure traces, other tables' buffers read one lock at a time, the
-// memory and system collectors, the system identity record and its hand-over.
+// memory, system and process collectors, the system identity record and its
+// hand-over, and the account name of an unmapped identifier.
 #include <winsock2.h>
 #include <windows.h>
 #include <winioctl.h>
@@ -8,6 +9,7 @@
 #include "collectors/perf/disk_tables.h"
 #include "collectors/perf/machine_tables.h"
 #include "collectors/perf/perf_collector.h"
+#include "collectors/perf/process_tables.h"
 #include "collectors/perf/system_identity.h"
 #include "framework/cfw_runtime.h"
 #include "perfclient/osmclient.h"
@@ -409,6 +411,35 @@ TEST(VolumeSizes, TheFileSystemsAnswerIsReadInThePlatformsLayout) {
   EXPECT_EQ(4194304, VolumeSizeFromVolumeData(true, 0, reinterpret_cast<const unsigned char*>(&data), sizeof data,
                                               0, 0, nullptr));
   EXPECT_EQ(-1, VolumeSizeMB("HarddiskVolume999", 500, 25)) << "no such volume";
+}
+
+TEST_F(Collectors, ProcessTablesDivideByTheProcessorsOfTheSystemSample) {
+  Row process("WTPROCESS");
+  process.Set32("IDPROCESS", 200).Set32("PCTPRCSTME", 100);
+  Serve("WTPROCESS", {process});
+  Serve("WTSYSTEM", {Row("WTSYSTEM").Set32("NUMOFPRCSR", 8)});
+  auto rows = SampleOnce<osm_wtprocess_manager>("WTPROCESS");
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(13, I32(rows[0], "WTPROCESS", "AVGPCTPROC"));
+  EXPECT_EQ(0, g_fake->lockViolations.load());
+
+  // PROCESSIO traces a missing object with the generic message only.
+  std::remove(trace_.c_str());
+  EXPECT_TRUE(SampleOnce<osm_processio_manager>("PROCESSIO").empty());
+  std::string trace = Trace();
+  EXPECT_NE(std::string::npos, trace.find("Severity: 1, Facility: 7, Code: 5 - (0x80070005)")) << trace;
+  EXPECT_EQ(std::string::npos, trace.find("Requested component")) << trace;
+}
+
+// The owner and path of running processes are checked end to end; an
+// identifier that maps to no account gives no name.
+TEST(ProcessFacts, UnmappedAccountHasNoName) {
+  AccountNameCache cache;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID unknown = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 5, 21, 1, 2, 3, 424242, 0, 0, 0, &unknown));
+  EXPECT_EQ(nullptr, AccountNameOfSid(unknown, cache, nullptr));
+  FreeSid(unknown);
 }
 
 TEST_F(Collectors, SystemValuesAreHandedOverInOrderWithTheAddressCut) {

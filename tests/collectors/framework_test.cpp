@@ -187,15 +187,6 @@ std::vector<TableRegistration> Registrations() {
   return out;
 }
 
-// Tables without a collector yet whose buffers the collectors read.
-const char* const kSourceTables[] = {"WTPROCESS", "NTPROCESS"};
-
-bool IsSourceTable(const std::string& t) {
-  for (const char* s : kSourceTables)
-    if (t == s) return true;
-  return false;
-}
-
 // The table loader of the test: what LoadAgents does, for the tables above.
 int TestLoader() {
   std::string origin = "TESTNODE";
@@ -203,8 +194,7 @@ int TestLoader() {
   SetOriginNodeName(origin.data(), 65);
   char scratch[4096];
   for (const TableRegistration& r : Registrations()) {
-    bool source = IsSourceTable(r.table);
-    if (!TableHasCollector(r.table) && !source) continue;
+    if (!TableHasCollector(r.table)) continue;
     if (!r.resourceId) {  // a table of no sample of its own
       RegisterTable(r.table);
       continue;
@@ -212,7 +202,7 @@ int TestLoader() {
     OsmSampleBfr* buffer = OsmTableSampleBuffer(r.table);
     std::string name = std::string("OSM.") + r.table;
     if (!InitializeBfr(buffer, name.c_str(), static_cast<UINT>(r.resourceId), scratch, sizeof scratch)) continue;
-    if (!source) RegisterTable(r.table);
+    RegisterTable(r.table);
     OsmStartInterface(buffer, static_cast<UINT>(r.resourceId), static_cast<UINT>(r.fixedDataId), "_ORIGIN_",
                       origin.data(), 64, static_cast<UINT>(r.fixedCount));
     if (std::strcmp(r.table, "WTSYSTEM") == 0) osm::perf::HandOverSystemFixedData(buffer);
@@ -273,7 +263,7 @@ class ThroughFramework : public ::testing::Test {
 
     World world;
     for (const TableRegistration& r : Registrations())
-      if (r.resourceId && (TableHasCollector(r.table) || IsSourceTable(r.table))) {
+      if (r.resourceId && TableHasCollector(r.table)) {
         Description d = Describe(static_cast<UINT>(r.resourceId));
         world.Add(d);
         descriptions_[r.table] = d;
@@ -313,8 +303,7 @@ class ThroughFramework : public ::testing::Test {
     world_ = new World(world);
 
     std::ofstream req(requests_);
-    for (const auto& d : descriptions_)
-      if (!IsSourceTable(d.first)) req << "report r-" << d.first << " " << d.first << "\n";
+    for (const auto& d : descriptions_) req << "report r-" << d.first << " " << d.first << "\n";
     req << "report r-NTPROCRSUM NTPROCRSUM\n";
     req.close();
 

@@ -197,6 +197,18 @@ TEST(JsonRows, RowDecodesEveryAttributeThroughItsDescriptor) {
       cfw::TableJson("T", layout));
 }
 
+TEST(JsonRows, TextAttributeOfWellFormedUtf8IsShownAsThatText) {
+  AttributeInfo attrs[] = {{"userid", 0, 12, DCF_ATTR_TEXT}, {"mixed", 12, 8, DCF_ATTR_TEXT}};
+  cfw::RowLayout layout(20, attrs, 2);
+  char row[20];
+  std::memcpy(row, "PC\\J\xC3\xBCrgen  ", 12);
+  std::memcpy(row + 12, "\xE9 \xC3\xA9    ", 8);  // one stray byte: every byte is its own character
+  cfw::RowHeader header{"R", "report", "T", "t"};
+  std::string json = cfw::RowJson(header, layout, row);
+  EXPECT_NE(std::string::npos, json.find("\"USERID\":\"PC\\\\J\xC3\xBCrgen\"")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"MIXED\":\"\xC3\xA9 \xC3\x83\xC2\xA9\"")) << json;
+}
+
 TEST(JsonRows, FormatsUtcWithMilliseconds) {
   using namespace std::chrono;
   EXPECT_EQ("1970-01-01T00:00:00.000Z", cfw::FormatUtc(system_clock::time_point()));
