@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/collectors/row_block.h"
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -15,28 +17,6 @@
 using namespace osm::perf;
 
 namespace {
-
-// Rows of one table in one buffer, set and read by attribute name.
-struct Rows {
-  Rows(const char* table, std::size_t n) : def(*osm::FindTable(table)), bytes(n * def.rowSize, 0) {}
-  char* Row(std::size_t i) { return bytes.data() + i * def.rowSize; }
-  Rows& Set(std::size_t i, const char* name, std::int32_t v) {
-    SetInt32(Row(i), FieldOf(def, name), v);
-    return *this;
-  }
-  Rows& Name(std::size_t i, const std::string& text) {
-    RowField f = FieldOf(def, "INSTCNAME");
-    CopyTextField(Row(i) + f.offset, f.width, text);
-    return *this;
-  }
-  std::int32_t Get(std::size_t i, const char* name) { return GetInt32(Row(i), FieldOf(def, name)); }
-  std::string Text(std::size_t i, const char* name) {
-    RowField f = FieldOf(def, name);
-    return std::string(Row(i) + f.offset, f.width);
-  }
-  const osm::TableDef& def;
-  std::vector<char> bytes;
-};
 
 TEST(ProcessorSummary, AnEmptyNameIsNoMissingRowAndACompleteTieKeepsTheFirst) {
   Rows cpus("NTPROCSSR", 2);
