@@ -299,6 +299,19 @@ class ThroughFramework : public ::testing::Test {
     world.Fix("LogicalDisk", "% Free Space", 25);
     world.Fix("LogicalDisk", "Free Megabytes", 500);
     world.Instances("Paging File", {"C:\\pagefile.sys", "D:\\pagefile.sys"});
+    // A 100 Mb/s and a 10 Gb/s interface; the server, redirector, IP and cache figures.
+    fixRows("Network Interface", {"lan", "fast"}, {"Current Bandwidth", "Bytes Total/sec"},
+            {{100000000, 1250000}, {10000000000ull, 1000000000}});
+    world.Fix("IPv4", "Fragments Received/sec", 5);
+    world.Fix("IPv4", "Datagrams Received/sec", 200);
+    world.Fix("Server", "Sessions Errored Out", 1);
+    world.Fix("Server", "Sessions Forced Off", 1);
+    world.Fix("Server", "Sessions Logged Off", 2);
+    world.Fix("Server", "Sessions Timed Out", 0);
+    world.Fix("Server", "Bytes Total/sec", 125000000);
+    world.Fix("Redirector", "Bytes Total/sec", 1000000000);
+    world.Fix("Redirector", "Current Commands", 5);
+    world.Fix("Cache", "Copy Read Hits %", 80);
     world.Write(names_, block_);
     world_ = new World(world);
 
@@ -483,6 +496,25 @@ TEST_F(ThroughFramework, DiskTablesAdjustTimesMapDrivesAndSizeVolumes) {
   ASSERT_EQ(7u, logical.size());
   for (std::size_t i = 0; i < logical.size(); ++i)
     EXPECT_EQ(expected[i], logical[i].Join({"INSTCNAME", "TOTALSIZE", "PCUSED", "PHYDISKNUM"}));
+}
+
+TEST_F(ThroughFramework, NetworkAndServerTablesMeasureAgainstTheWideBandwidths) {
+  // The 32-bit bandwidth of the 10 Gb/s link is saturated; its use comes from NTNETWRKIN.
+  const std::vector<JsonRow>& wt = rows_["NETWRKIN"];
+  ASSERT_EQ(2u, wt.size());
+  EXPECT_EQ("lan 100000000 10 NO_DNS_ENTRY", wt[0].Join({"UINTFINST", "CURBANDW", "BANDUTLPCT", "NETADDR"}));
+  EXPECT_EQ("fast 2147483647 80 NO_DNS_ENTRY", wt[1].Join({"UINTFINST", "CURBANDW", "BANDUTLPCT", "GLOBALADDR"}));
+  const std::vector<JsonRow>& nt = rows_["NTNETWRKIN"];
+  ASSERT_EQ(2u, nt.size());
+  EXPECT_EQ("fast 10000000000 80 NO_DNS_ENTRY", nt[1].Join({"UINTFINST", "CURBANDW", "BANDUTLPCT", "LLOCALADDR"}));
+  ASSERT_EQ(1u, rows_["IPSTATS"].size());
+  EXPECT_EQ(3, rows_["IPSTATS"][0].Int("DGMFRAGPCT"));  // 2.5 rounded half up
+  ASSERT_EQ(1u, rows_["WTSERVER"].size());
+  EXPECT_EQ("4 4 25 10", rows_["WTSERVER"][0].Join({"TOTENDSESS", "TOTENDSES8", "ERRSESSPCT", "HIPRCBTSEC"}));
+  ASSERT_EQ(1u, rows_["NTREDIRECT"].size());
+  EXPECT_EQ("80 3", rows_["NTREDIRECT"][0].Join({"HIPRCBTSEC", "HICURMOD"}));
+  ASSERT_EQ(1u, rows_["NTCACHE"].size());
+  EXPECT_EQ(80, rows_["NTCACHE"][0].Int("COPYDYNAVG"));
 }
 
 }  // namespace
