@@ -5,32 +5,10 @@
 #   live_tables_e2e.sh OSMAGENT OSMPERF_DLL SIGNAL_EVENT WINE_RUN
 set -u
 agent=$1 dll=$2 signal=$3 run=$4
-work=$(mktemp -d)
+source "$(dirname "$0")/live_e2e.sh"
 busy=()
-agent_pid=
-stop_busy() { for p in "${busy[@]}"; do kill "$p" 2>/dev/null; done; busy=(); }
-win() { WINEPREFIX=$OSM_WINEPREFIX winepath -w "$1" 2>/dev/null; }
-stop_agent() {
-  [ -n "$agent_pid" ] || return
-  "$run" "$signal" OSM-SHUTDOWN >/dev/null 2>&1
-  wait "$agent_pid"
-  agent_pid=
-}
-trap 'stop_busy; stop_agent; "$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1; rm -rf "$work"' EXIT
-export OSM_WINE_TIMEOUT=300
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failures=$((failures + 1)); fi
-}
-rows() { grep '"record":"row"' "$work/out.jsonl" 2>/dev/null | grep "\"request\":\"$1\""; }
-values() { rows "$1" | sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p"; }  # values REQUEST ATTRIBUTE
-highest() { values "$@" | sort -n | tail -1; }
-within() { local v; for v in $(values "$1" "$2"); do [ "$v" -ge "$3" ] && [ "$v" -le "$4" ] || return 1; done; }
-answered() { grep -q "\"record\":\"answered\",\"request\":\"$1\".*\"rows\":${2:-}" "$work/out.jsonl" 2>/dev/null; }
+stop_load() { for p in "${busy[@]}"; do kill "$p" 2>/dev/null; done; busy=(); }
 
-cp "$agent" "$dll" "$work/"
-"$run" regsvr32 /s "$(win "$work/osmperf.dll")" || { echo "regsvr32 failed"; exit 1; }
 cat >"$work/requests.txt" <<'EOF'
 report cpu      NTPROCSSR  every 5
 report cpusum   NTPROCRSUM every 5
@@ -44,24 +22,16 @@ for _ in $(seq 1 "$(nproc)"); do
   (while :; do :; done) &
   busy+=($!)
 done
-(
-  export OSM_PERF_SOURCE=system OSM_REQUESTS="$(win "$work/requests.txt")" OSM_OUTPUT="$(win "$work/out.jsonl")"
-  "$run" "$work/osmagent.exe" TEST >"$work/stdout" 2>"$work/stderr"
-  echo "exit=$?" >>"$work/stdout"
-) &
-agent_pid=$!
+start_agent
 
 # Wait until the busy processors show in all three tables, or the agent ends.
 busy_seen() {
   [ "$(rows cpu | grep '"INSTCNAME":"_Total"' | sed -n 's/.*"PROCTIME":\([0-9]*\).*/\1/p' | sort -n | tail -1)" -ge 20 ] &&
     [ "$(highest sys PCTTLPCSRT)" -ge 20 ] && [ "$(highest cpusum TOPCPUTIME)" -ge 20 ]
 } 2>/dev/null
-for _ in $(seq 1 900); do
-  kill -0 "$agent_pid" 2>/dev/null || break
-  busy_seen && answered logical && answered physical && break
-  sleep 0.2
-done
-stop_busy
+ready() { busy_seen && answered logical && answered physical; }
+wait_for ready
+stop_load
 stop_agent
 
 check "busy processors: WTSYSTEM PCTTLPCSRT up to $(highest sys PCTTLPCSRT), NTPROCRSUM TOPCPUTIME up to \
@@ -82,9 +52,4 @@ check "WTLOGCLDSK drives on disk 0" [ "$(rows logical | grep -vc '"PHYDISKNUM":"
 # Wine gives no per-disk figures: no PhysicalDisk object, no rows.
 check "WTPHYSDSK answered with 0 rows" answered physical 0
 
-if [ "$failures" -ne 0 ]; then
-  echo "--- output"; grep -v '"record":"table"' "$work/out.jsonl" 2>/dev/null | head -60
-  echo "--- stderr"; grep -v invoked "$work/stderr" | head -40
-fi
-echo "live tables end-to-end: $failures failure(s)"
-[ "$failures" -eq 0 ]
+finish "live tables"

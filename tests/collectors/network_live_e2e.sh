@@ -7,33 +7,11 @@
 #   network_live_e2e.sh OSMAGENT OSMPERF_DLL SIGNAL_EVENT WINE_RUN
 set -u
 agent=$1 dll=$2 signal=$3 run=$4
-work=$(mktemp -d)
+source "$(dirname "$0")/live_e2e.sh"
 traffic=
-agent_pid=
-win() { WINEPREFIX=$OSM_WINEPREFIX winepath -w "$1" 2>/dev/null; }
-stop_traffic() { [ -n "$traffic" ] && kill "$traffic" 2>/dev/null; traffic=; }
-stop_agent() {
-  [ -n "$agent_pid" ] || return
-  "$run" "$signal" OSM-SHUTDOWN >/dev/null 2>&1
-  wait "$agent_pid"
-  agent_pid=
-}
-trap 'stop_traffic; stop_agent; "$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1; rm -rf "$work"' EXIT
-export OSM_WINE_TIMEOUT=300
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failures=$((failures + 1)); fi
-}
-rows() { grep '"record":"row"' "$work/out.jsonl" 2>/dev/null | grep "\"request\":\"$1\""; }
-values() { rows "$1" | sed -n "s/.*\"$2\":\\(-\\{0,1\\}[0-9]*\\).*/\\1/p"; }  # values REQUEST ATTRIBUTE
-texts() { rows "$1" | sed -n "s/.*\"$2\":\"\\([^\"]*\\)\".*/\\1/p"; }
-highest() { values "$@" | sort -n | tail -1; }
-answered() { grep -q "\"record\":\"answered\",\"request\":\"$1\".*\"rows\":${2:-}" "$work/out.jsonl" 2>/dev/null; }
+stop_load() { [ -n "$traffic" ] && kill "$traffic" 2>/dev/null; traffic=; }
 active_opens() { awk '/^Tcp:/ && ++n == 2 {print $6}' /proc/net/snmp; }
 
-cp "$agent" "$dll" "$work/"
-"$run" regsvr32 /s "$(win "$work/osmperf.dll")" || { echo "regsvr32 failed"; exit 1; }
 cat >"$work/requests.txt" <<'EOF'
 report net    NETWRKIN   every 5
 report ntnet  NTNETWRKIN every 5
@@ -57,24 +35,16 @@ opens_before=$(active_opens)
   done
 ) &
 traffic=$!
-(
-  export OSM_PERF_SOURCE=system OSM_REQUESTS="$(win "$work/requests.txt")" OSM_OUTPUT="$(win "$work/out.jsonl")"
-  "$run" "$work/osmagent.exe" TEST >"$work/stdout" 2>"$work/stderr"
-  echo "exit=$?" >>"$work/stdout"
-) &
-agent_pid=$!
+start_agent
 
 # Wait until the traffic shows in the rates, or the agent ends.
 traffic_seen() {
   [ "$(highest udp DGSNTSEC)" -ge 1 ] && [ "$(highest icmp MSGRECSE)" -ge 1 ] && [ "$(highest ip DATAGSEC)" -ge 1 ] &&
     [ "$(rows net | grep '"UINTFINST":"lo"' | sed -n 's/.*"BYTTOTSE":\([0-9]*\).*/\1/p' | sort -n | tail -1)" -ge 1 ]
 } 2>/dev/null
-for _ in $(seq 1 900); do
-  kill -0 "$agent_pid" 2>/dev/null || break
-  traffic_seen && answered tcp && answered ntnet && answered cache && break
-  sleep 0.2
-done
-stop_traffic
+ready() { traffic_seen && answered tcp && answered ntnet && answered cache; }
+wait_for ready
+stop_load
 stop_agent
 opens_after=$(active_opens)
 
@@ -103,9 +73,4 @@ check "TCPSTATS CONNACTV $tcp between the host's $opens_before and $opens_after"
 check "IPSTATS DGMFRAGPCT within 0..100" [ "$(values ip DGMFRAGPCT | sort -n | tail -1)" -le 100 ]
 for r in srv srvq ntsrvq rdr cache; do check "$r answered with 0 rows (no such object under Wine)" answered $r 0; done
 
-if [ "$failures" -ne 0 ]; then
-  echo "--- output"; grep -v '"record":"table"' "$work/out.jsonl" 2>/dev/null | head -60
-  echo "--- stderr"; grep -v invoked "$work/stderr" | head -40
-fi
-echo "network tables end-to-end: $failures failure(s)"
-[ "$failures" -eq 0 ]
+finish "network tables"

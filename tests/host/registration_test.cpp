@@ -96,6 +96,7 @@ TEST(Registration, WindowsVersionChoosesDescriptionsAndTables) {
   auto w2000 = ByName(Version(5, 0, 1, 0));
   EXPECT_EQ(525, w2000["WTLOGCLDSK"].resourceId);
   EXPECT_EQ(850, w2000["TCPSTATS"].resourceId);  // 5.0 is below the V6 line
+  EXPECT_EQ(855, ByName(Version(5, 1, 1, 0))["IPSTATS"].resourceId);  // so is 5.1
   EXPECT_EQ(1u, w2000.count("JOBOBJ"));
 
   auto w2003 = ByName(Version(5, 2, 3, 0));
