@@ -37,7 +37,9 @@ const InterfaceFields& Nt() {
   return f;
 }
 
-std::string NameOf(const char* row, const InterfaceFields& f) { return TrimmedInstanceName(row + f.name.offset, f.name.width); }
+std::string NameOf(const char* row, const InterfaceFields& f) {
+  return TrimmedInstanceName(row + f.name.offset, f.name.width);
+}
 
 void WriteText(char* row, RowField f, const std::string& text) { CopyTextField(row + f.offset, f.width, text); }
 
@@ -111,9 +113,8 @@ void AssignInterfaceAddress(const char* table, char* row, const std::vector<Adap
   std::string name = NameOf(row, f);
   for (const AdapterAddress& a : list) {
     // Instance names are cut at the field's width: so is the description.
-    if (TrimmedInstanceName(a.description.data(), a.description.size() < f.name.width ? a.description.size()
-                                                                                        : f.name.width) != name)
-      continue;
+    std::size_t cut = a.description.size() < f.name.width ? a.description.size() : f.name.width;
+    if (TrimmedInstanceName(a.description.data(), cut) != name) continue;
     RowField target;
     if (a.family == 2) target = f.netAddr;
     else if (a.family == 23 && BeginsWith(a.address, "fe80")) target = f.linkLocalAddr;

@@ -26,7 +26,9 @@ struct Rows {
     return *this;
   }
   Rows& Name(std::size_t i, const std::string& text) { return Text(i, "INSTCNAME", text); }
-  std::int32_t Get(std::size_t i, const char* name) { return osm::perf::GetInt32(Row(i), osm::perf::FieldOf(def, name)); }
+  std::int32_t Get(std::size_t i, const char* name) {
+    return osm::perf::GetInt32(Row(i), osm::perf::FieldOf(def, name));
+  }
   std::int64_t Get64(std::size_t i, const char* name) {
     return osm::perf::GetInt64(Row(i), osm::perf::FieldOf(def, name));
   }
