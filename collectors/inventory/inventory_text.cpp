@@ -67,7 +67,7 @@ std::string NormalisedAdapterName(std::string description) {
   for (char& c : description) {
     if (c == '(') c = '[';
     else if (c == ')') c = ']';
-    else if (c == '/') c = '_';
+    else if (c == '/' || c == '\\' || c == '#') c = '_';
   }
   return description;
 }

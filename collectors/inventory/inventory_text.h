@@ -34,7 +34,8 @@ unsigned NameIdOf(const NameList& list, std::uint32_t value, const char* countTe
 // with both (an IPv4-mapped IPv6 address).
 int IpVersionOf(const std::string& address);
 // An adapter description as performance instances name interfaces:
-// '(' becomes '[', ')' becomes ']', '/' becomes '_'.
+// '(' becomes '[', ')' becomes ']', '/', '\' and '#' become '_' (so that
+// "Adapter #2" finds its instance).
 std::string NormalisedAdapterName(std::string description);
 // The hardware address as lower-case hexadecimal pairs without separators.
 std::string HardwareAddressText(const unsigned char* bytes, std::size_t length);

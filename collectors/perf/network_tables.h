@@ -1,8 +1,6 @@
 // What the network, server and redirector collectors read besides their own
-// sample: the 64-bit Network Interface sample and the adapters' addresses.
+// sample: the 64-bit Network Interface sample.
 #pragma once
-
-#include <vector>
 
 #include "collectors/perf/network_values.h"
 #include "framework/ras1.h"
@@ -14,11 +12,6 @@ namespace perf {
 // False when it cannot be fetched (for one, when NTNETWRKIN is not
 // registered); the failure is traced at detail level.
 bool ReadInterfaceBandwidths(InterfaceBandwidths* interfaces, RAS1_EPB* unit);
-
-// Every unicast address of every adapter, in the order the system lists them;
-// empty when the socket layer or the adapter query fails. On a Windows x.0
-// older than 5.1 one placeholder entry ("NO_DNS_ENTRY", "NOT_AVAILABLE").
-std::vector<AdapterAddress> BuildAdapterAddressList(RAS1_EPB* unit);
 
 }  // namespace perf
 }  // namespace osm

@@ -51,15 +51,6 @@ bool BeginsWith(const std::string& text, const char* prefix) {
 
 }  // namespace
 
-std::string PerfInstanceName(std::string description) {
-  for (char& c : description) {
-    if (c == '(') c = '[';
-    else if (c == ')') c = ']';
-    else if (c == '/' || c == '\\' || c == '#') c = '_';
-  }
-  return description;
-}
-
 void InterfaceBandwidths::AddRow(const char* row) {
   const InterfaceFields& f = Nt();
   rows_.push_back({NameOf(row, f), GetInt64(row, f.bandwidth), GetInt64(row, f.bytesTotal)});
@@ -105,13 +96,13 @@ void CompleteNtNetwrkinBandwidth(char* row) {
   SetInt32(row, f.use, BandwidthUsePercent(GetInt64(row, f.bytesTotal), GetInt64(row, f.bandwidth)));
 }
 
-void AssignInterfaceAddress(const char* table, char* row, const std::vector<AdapterAddress>& list,
+void AssignInterfaceAddress(const char* table, char* row, const std::vector<inventory::AdapterAddress>& list,
                             const AddressResolver& resolve) {
   if (list.empty()) return;
   const InterfaceFields& f = std::string(table) == "NTNETWRKIN" ? Nt() : Wt();
   for (RowField field : {f.netAddr, f.linkLocalAddr, f.globalAddr}) WriteText(row, field, kNoDnsEntry);
   std::string name = NameOf(row, f);
-  for (const AdapterAddress& a : list) {
+  for (const inventory::AdapterAddress& a : list) {
     // Instance names are cut at the field's width: so is the description.
     std::size_t cut = a.description.size() < f.name.width ? a.description.size() : f.name.width;
     if (TrimmedInstanceName(a.description.data(), cut) != name) continue;

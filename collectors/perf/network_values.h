@@ -2,7 +2,7 @@
 // Network Interface row (NETWRKIN, NTNETWRKIN), the fastest interface that the
 // server and redirector tables measure their byte rates against, and the
 // fragment percentage of IPSTATS. No platform calls: the Windows side lists
-// the adapters' addresses and resolves them.
+// the adapters' addresses (BuildAdapterAddressList) and resolves them.
 #pragma once
 
 #include <cstddef>
@@ -11,19 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "collectors/inventory/adapter_addresses.h"
+
 namespace osm {
 namespace perf {
-
-// One unicast address of a network adapter.
-struct AdapterAddress {
-  std::string address;      // numeric text ("192.0.2.2", "fe80::1%eth0")
-  std::string description;  // the adapter's description, as PerfInstanceName gives it
-  int family = 0;           // 2 IPv4, 23 IPv6
-};
-
-// An adapter description as the performance data names its interface:
-// "(" and ")" become "[" and "]", "/", "\" and "#" become "_".
-std::string PerfInstanceName(std::string description);
 
 // The 64-bit figures of the Network Interface sample (NTNETWRKIN rows), by
 // interface name. A 32-bit "Current Bandwidth" saturates at 2.15 Gb/s, so
@@ -65,7 +56,7 @@ typedef std::function<std::string(const std::string& address, int family)> Addre
 // global IPv6 (GLOBALADDR, not beginning with "fe"). The other two fields,
 // or all three, read "NO_DNS_ENTRY". Every field written is blank-filled
 // first. An empty list leaves the fields as the sample delivered them.
-void AssignInterfaceAddress(const char* table, char* row, const std::vector<AdapterAddress>& list,
+void AssignInterfaceAddress(const char* table, char* row, const std::vector<inventory::AdapterAddress>& list,
                             const AddressResolver& resolve);
 
 // DGMFRAGPCT of an IPSTATS row: fragments received per datagram received, in

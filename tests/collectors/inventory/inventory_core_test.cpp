@@ -160,7 +160,7 @@ TEST(InventoryText, NameIdsAddressVersionsAndAdapters) {
   EXPECT_EQ(4, IpVersionOf("192.0.2.2"));
   EXPECT_EQ(6, IpVersionOf("fe80::1%eth0"));
   EXPECT_EQ(10, IpVersionOf("::ffff:192.0.2.2"));
-  EXPECT_EQ("Adapter [2] a_b", NormalisedAdapterName("Adapter (2) a/b"));
+  EXPECT_EQ("Adapter [2] a_b_c _2", NormalisedAdapterName("Adapter (2) a/b\\c #2"));
   const unsigned char mac[] = {0x02, 0xfc, 0, 0xab};
   EXPECT_EQ("02fc00ab", HardwareAddressText(mac, 4));
   EXPECT_EQ("a | b", JoinWmiTexts({"a", "b"}));
