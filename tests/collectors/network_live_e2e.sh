@@ -59,18 +59,12 @@ done
 check "NETWRKIN BANDUTLPCT 0 without a bandwidth" \
   [ "$(rows net | grep -c '"CURBANDW":0,.*"BANDUTLPCT":0,')" = "$(rows net | grep -c '"CURBANDW":0,')" ]
 # At most one address per row, the others "NO_DNS_ENTRY" (an address shows only when it has a DNS name).
-one_address() {
-  local line n
-  while read -r line; do
-    n=$(grep -o '"\(NETADDR\|GLOBALADDR\|LLOCALADDR\)":"NO_DNS_ENTRY"' <<<"$line" | wc -l)
-    [ "$n" -ge 2 ] || return 1
-  done < <(rows "$1")
-}
+one_address() { rows "$1" | awk -F'"NO_DNS_ENTRY"' 'NF < 3 {bad = 1} END {exit bad}'; }
 for r in net ntnet; do check "$r: at most one address per interface" one_address $r; done
 tcp=$(values tcp CONNACTV | tail -1)
 check "TCPSTATS CONNACTV $tcp between the host's $opens_before and $opens_after" \
   [ "${tcp:-0}" -ge "$opens_before" -a "${tcp:-0}" -le "$opens_after" ]
-check "IPSTATS DGMFRAGPCT within 0..100" [ "$(values ip DGMFRAGPCT | sort -n | tail -1)" -le 100 ]
+check "IPSTATS DGMFRAGPCT within 0..100" within ip DGMFRAGPCT 0 100
 for r in srv srvq ntsrvq rdr cache; do check "$r answered with 0 rows (no such object under Wine)" answered $r 0; done
 
 finish "network tables"
