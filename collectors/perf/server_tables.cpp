@@ -32,7 +32,7 @@ void CompleteNtCacheRows(FetchedRows& rows, RAS1_EPB*) {
 const CollectorSpec kWtServer = {"WTSERVER", "Server", ProgressForm::kStandard, nullptr, nullptr,
                                  &CompleteWtServerRows};
 const CollectorSpec kNtRedirect = {"NTREDIRECT", nullptr, ProgressForm::kStandardDetail, nullptr, nullptr,
-                                   &CompleteNtRedirectRows};
+                                   &CompleteNtRedirectRows, true};
 const CollectorSpec kNtCache = {"NTCACHE", "Cache", ProgressForm::kSpaced4, nullptr, nullptr, &CompleteNtCacheRows};
 
 }  // namespace
