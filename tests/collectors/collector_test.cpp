@@ -10,6 +10,7 @@
 #include "collectors/perf/machine_tables.h"
 #include "collectors/perf/perf_collector.h"
 #include "collectors/perf/process_tables.h"
+#include "collectors/perf/service_app_tables.h"
 #include "collectors/perf/system_identity.h"
 #include "framework/cfw_runtime.h"
 #include "perfclient/osmclient.h"
@@ -533,6 +534,30 @@ TEST(HostAddress, NumericTextIsParsedNotGuessed) {
   std::string text(target, 46);
   text.erase(text.find_last_not_of(' ') + 1);
   EXPECT_TRUE(text == "NO_DNS_ENTRY" || IsNumericAddress(text.c_str())) << text;
+}
+
+TEST_F(Collectors, QueueNamesStayAsSampledWithoutTheMessageQueuingRuntime) {
+  EXPECT_FALSE(LoadMqRuntime("osm-no-such-runtime.dll").Usable());
+  EXPECT_FALSE(LoadMqRuntime("kernel32.dll").Usable()) << "a library without the entry points";
+  std::vector<std::string> names = {"stale"};
+  EXPECT_FALSE(ListActiveQueues(MqRuntime(), &names));
+  EXPECT_TRUE(names.empty());
+
+  // Below Windows 6 a full short name would be looked up; without a runtime
+  // the row keeps the long name the sample delivered.
+  QueueNameSources saved = QueueNameSourcesHook();
+  QueueNameSourcesHook() = {[] { return std::string("5.0"); },
+                            []() -> const MqRuntime& {
+                              static const MqRuntime none;
+                              return none;
+                            }};
+  Row q("MSMQQUE");
+  q.Text("QUEINST", std::string(64, 'q')).Text("QUEINSTLG", std::string(70, 'q'));
+  Serve("MSMQQUE", {q});
+  auto rows = SampleOnce<osm_msmqque_manager>("MSMQQUE");
+  QueueNameSourcesHook() = saved;
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(q.bytes, rows[0]);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <winsock2.h>
 
 #include "collectors/perf/machine_tables.h"
+#include "collectors/perf/service_app_tables.h"
+#include "collectors/perf/service_app_values.h"
 #include "collectors/perf/system_identity.h"
 #include "framework/cfw.h"
 #include "host/mxmain.h"
@@ -219,6 +221,42 @@ osm::perf::MemoryStatus EightGiB() {
   return m;
 }
 
+// The message-queuing runtime as a machine below Windows 6 with two active
+// queues would answer, in the runtime's own record layout.
+const std::string kLongQueue = "node\\private$\\orders-" + std::string(50, 'o');  // 72 characters
+const std::string kGoneQueue = "node\\private$\\gone-" + std::string(50, 'g');
+int g_queueAllocations = 0;
+
+HRESULT WINAPI FakeMgmtGetInfo(LPCWSTR computer, LPCWSTR object, MQMGMTPROPS* props) {
+  if (computer != nullptr || std::wstring(object) != L"MACHINE" || props->cProp != 1 ||
+      props->aPropID[0] != PROPID_MGMT_MSMQ_ACTIVEQUEUES)
+    return E_INVALIDARG;
+  const std::wstring names[] = {L"", L"node\\private$\\other",
+                                L"DIRECT=OS:" + std::wstring(kLongQueue.begin(), kLongQueue.end())};
+  MQPROPVARIANT& v = props->aPropVar[0];
+  v.vt = VT_VECTOR | VT_LPWSTR;
+  v.calpwstr.cElems = 3;
+  v.calpwstr.pElems = static_cast<LPWSTR*>(CoTaskMemAlloc(3 * sizeof(LPWSTR)));
+  for (int i = 0; i < 3; ++i) {
+    std::size_t bytes = (names[i].size() + 1) * sizeof(wchar_t);
+    v.calpwstr.pElems[i] = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    std::memcpy(v.calpwstr.pElems[i], names[i].c_str(), bytes);
+  }
+  g_queueAllocations += 4;
+  return S_OK;
+}
+VOID WINAPI FakeFreeMemory(PVOID memory) {
+  CoTaskMemFree(memory);
+  --g_queueAllocations;
+}
+const osm::perf::MqRuntime& FakeMqRuntime() {
+  static osm::perf::MqRuntime runtime;
+  runtime.getInfo = &FakeMgmtGetInfo;
+  runtime.freeMemory = &FakeFreeMemory;
+  return runtime;
+}
+std::string WindowsServer2003() { return "5.2"; }
+
 // A JSON Lines row, read by attribute.
 struct JsonRow {
   std::string line;
@@ -249,6 +287,14 @@ struct JsonRow {
   }
 };
 
+// The attribute that receives a column of a description.
+std::string AttributeAt(const char* table, int offset) {
+  const osm::TableDef* t = osm::FindTable(table);
+  for (std::uint32_t i = 0; t && i < t->attrCount; ++i)
+    if (t->attrs[i].offset == offset) return t->attrs[i].name;
+  return "?";
+}
+
 class ThroughFramework : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -273,7 +319,7 @@ class ThroughFramework : public ::testing::Test {
     world.Fix("Memory", "Available Bytes", 2 * kGiB - 1);
     world.Fix("Memory", "Committed Bytes", kGiB / 2);
     world.Fix("Memory", "Commit Limit", 3 * kGiB / 2);
-    world.Fix("System", "System Up Time", 172799);
+    world.Fix("System", "System Up Time", 259199);  // 2.99 days
     world.Fix("System", "Processor Queue Length", 1000);
     // Per instance, one row of the named counters' values.
     auto fixRows = [&world](const char* object, std::vector<std::string> instances, std::vector<const char*> counters,
@@ -312,6 +358,11 @@ class ThroughFramework : public ::testing::Test {
     world.Fix("Redirector", "Bytes Total/sec", 1000000000);
     world.Fix("Redirector", "Current Commands", 5);
     world.Fix("Cache", "Copy Read Hits %", 80);
+    world.Instances("MSMQ Queue", {kLongQueue, kGoneQueue, "node\\short"});
+    world.Instances("Print Queue", {"Laser", "_Total"});
+    world.Fix("Print Queue", "Job Errors", 25);
+    world.Fix("Print Queue", "Not Ready Errors", 15);
+    world.Fix("Print Queue", "Out of Paper Errors", 4);
     world.Write(names_, block_);
     world_ = new World(world);
 
@@ -329,6 +380,7 @@ class ThroughFramework : public ::testing::Test {
     SetEnvironmentVariableA("OSM_FRAMEWORK_LOG", (base + ".log").c_str());
 
     osm::perf::MemoryStatusHook() = &EightGiB;
+    osm::perf::QueueNameSourcesHook() = {&WindowsServer2003, &FakeMqRuntime};
     CoInitialize(nullptr);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(S_OK, osmperf::OsmDllGetClassObject(CLSID_OsmKounter, IID_IClassFactory,
@@ -358,6 +410,7 @@ class ThroughFramework : public ::testing::Test {
       g_osmKount = nullptr;
     }
     osm::perf::MemoryStatusHook() = nullptr;
+    osm::perf::QueueNameSourcesHook() = saved_queue_sources_;
     for (const std::string& f : {names_, block_, requests_, output_}) DeleteFileA(f.c_str());
   }
 
@@ -365,28 +418,11 @@ class ThroughFramework : public ::testing::Test {
   static std::map<std::string, Description> descriptions_;
   static std::map<std::string, std::vector<JsonRow>> rows_;
   static World* world_;
-};
-std::string ThroughFramework::names_, ThroughFramework::block_, ThroughFramework::requests_,
-    ThroughFramework::output_;
-std::map<std::string, Description> ThroughFramework::descriptions_;
-std::map<std::string, std::vector<JsonRow>> ThroughFramework::rows_;
-World* ThroughFramework::world_ = nullptr;
+  static osm::perf::QueueNameSources saved_queue_sources_;
 
-// The attribute that receives a column of a description.
-std::string AttributeAt(const char* table, int offset) {
-  const osm::TableDef* t = osm::FindTable(table);
-  for (std::uint32_t i = 0; t && i < t->attrCount; ++i)
-    if (t->attrs[i].offset == offset) return t->attrs[i].name;
-  return "?";
-}
-
-TEST_F(ThroughFramework, EveryPlainTableReportsTheBlocksValues) {
-  const char* plain[] = {"NTPAGEFILE", "WTOBJECTS", "WTTHREAD", "JOBOBJ", "JOBOBJD", "NTJOBOBJD", "NETSEGMT",
-                         "UDPSTATS", "TCPSTATS", "ICMPSTAT", "WTSERVERQ", "NTSERVERQ", "HTTPSRVC", "FTPSTATS",
-                         "GOPHRSVC", "HTTPCNDX", "ACTSRVPG", "IISSTATS", "FTPSVC", "NNTPCMD", "NNTPSRV", "INDEXSVC",
-                         "INDEXSVCF", "MSMQIS", "MSMQSVC", "MSMQSESS", "DHCPSRV", "DNSMEMORY", "DNSZONET",
-                         "DNSDYNUPD", "DNSQUERY", "DNSWINS", "OSMRASPT", "OSMRASTOT"};
-  for (const char* table : plain) {
+  // Every row of the table holds the block's values, but in the attributes
+  // that its collector fills itself.
+  static void ExpectBlockRows(const char* table, const std::set<std::string>& own = {}) {
     SCOPED_TRACE(table);
     ASSERT_TRUE(descriptions_.count(table)) << "not registered";
     const Description& d = descriptions_[table];
@@ -397,6 +433,7 @@ TEST_F(ThroughFramework, EveryPlainTableReportsTheBlocksValues) {
       EXPECT_EQ("TESTNODE", rows[r].Text("ORIGINNODE"));
       for (std::size_t c = 0; c < d.counters.size(); ++c) {
         std::string attr = AttributeAt(table, d.offsets[c]);
+        if (own.count(attr)) continue;
         if (d.types[c] == 3 || d.types[c] == 4) {
           EXPECT_EQ(instances[r], rows[r].Text(attr)) << attr;
           continue;
@@ -407,6 +444,22 @@ TEST_F(ThroughFramework, EveryPlainTableReportsTheBlocksValues) {
       }
     }
   }
+};
+std::string ThroughFramework::names_, ThroughFramework::block_, ThroughFramework::requests_,
+    ThroughFramework::output_;
+std::map<std::string, Description> ThroughFramework::descriptions_;
+std::map<std::string, std::vector<JsonRow>> ThroughFramework::rows_;
+World* ThroughFramework::world_ = nullptr;
+osm::perf::QueueNameSources ThroughFramework::saved_queue_sources_ = osm::perf::QueueNameSourcesHook();
+
+
+TEST_F(ThroughFramework, EveryPlainTableReportsTheBlocksValues) {
+  const char* plain[] = {"NTPAGEFILE", "WTOBJECTS", "WTTHREAD", "JOBOBJ", "JOBOBJD", "NTJOBOBJD", "NETSEGMT",
+                         "UDPSTATS", "TCPSTATS", "ICMPSTAT", "WTSERVERQ", "NTSERVERQ", "HTTPSRVC", "FTPSTATS",
+                         "GOPHRSVC", "HTTPCNDX", "ACTSRVPG", "IISSTATS", "FTPSVC", "NNTPCMD", "NNTPSRV", "INDEXSVC",
+                         "INDEXSVCF", "MSMQIS", "MSMQSVC", "MSMQSESS", "DHCPSRV", "DNSMEMORY", "DNSZONET",
+                         "DNSDYNUPD", "DNSQUERY", "DNSWINS", "OSMRASPT", "OSMRASTOT"};
+  for (const char* table : plain) ExpectBlockRows(table);
 }
 
 TEST_F(ThroughFramework, MemoryTablesDeriveFromTheBlockAndTheMemorySize) {
@@ -441,7 +494,7 @@ TEST_F(ThroughFramework, SystemTableCarriesTheIdentityAndItsDerivedValues) {
   ASSERT_EQ(1u, rows_["WTSYSTEM"].size());
   const JsonRow& s = rows_["WTSYSTEM"][0];
   const osm::perf::SystemIdentity& id = osm::perf::SystemIdentityRecord();
-  EXPECT_EQ(1, s.Int("SYSUPDAYS"));  // 172799 seconds
+  EXPECT_EQ(2, s.Int("SYSUPDAYS"));  // 259199 seconds
   EXPECT_EQ(id.processors, s.Int("NUMOFPRCSR"));
   EXPECT_EQ(1000 - id.processors, s.Int("PRCQEX"));
   EXPECT_EQ(90, s.Int("PCTTLPCSRT"));  // 150 corrected to 60 + 30
@@ -515,6 +568,46 @@ TEST_F(ThroughFramework, NetworkAndServerTablesMeasureAgainstTheWideBandwidths) 
   EXPECT_EQ("80 3", rows_["NTREDIRECT"][0].Join({"HIPRCBTSEC", "HICURMOD"}));
   ASSERT_EQ(1u, rows_["NTCACHE"].size());
   EXPECT_EQ(80, rows_["NTCACHE"][0].Int("COPYDYNAVG"));
+}
+
+TEST_F(ThroughFramework, ServiceApplicationTablesCompleteTheirRows) {
+  ExpectBlockRows("WEBSVC", {"SYSCRBYTE"});
+  for (const JsonRow& r : rows_["WEBSVC"]) EXPECT_EQ(-1, r.Int("SYSCRBYTE"));
+
+  // This machine's version and registry decide the unavailable counters.
+  OSVERSIONINFOEXA v;
+  std::memset(&v, 0, sizeof v);
+  v.dwOSVersionInfoSize = sizeof v;
+  ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&v)));
+  bool retrievedUnavailable = osm::perf::SmtpRetrievedUnavailable(static_cast<int>(v.dwMajorVersion),
+                                                                  static_cast<int>(v.dwMinorVersion), v.wProductType);
+  HKEY key = nullptr;
+  bool keyFound = RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\IISInfoCtrs", 0,
+                                KEY_READ, &key) == ERROR_SUCCESS;
+  if (keyFound) RegCloseKey(key);
+  ExpectBlockRows("SMTPSRV", {"MSGRETTOT", "MSGRETSEC", "DIRPICQLEN"});
+  for (const JsonRow& r : rows_["SMTPSRV"]) {
+    long long retrieved = world_->Value("SMTP Server", "Pickup Directory Messages Retrieved Total");
+    EXPECT_EQ(retrievedUnavailable ? -1 : retrieved, r.Int("MSGRETTOT"));
+    EXPECT_EQ(keyFound ? static_cast<long long>(world_->Value("SMTP Server", "Directory Pickup Queue Length")) : -1,
+              r.Int("DIRPICQLEN"));
+  }
+
+  // 25, 15 and 4 errors over 2 whole days.
+  ExpectBlockRows("PRINTQ", {"AVGJOBERRS", "AVGNRERRS", "AVGOOPERRS"});
+  for (const JsonRow& r : rows_["PRINTQ"]) EXPECT_EQ("13 8 2", r.Join({"AVGJOBERRS", "AVGNRERRS", "AVGOOPERRS"}));
+
+  // Below Windows 6 a full short name takes the active queue's long name, or
+  // "INACTIVE"; a shorter one keeps the sample's; the runtime's memory is freed.
+  ExpectBlockRows("MSMQQUE", {"QUEINST", "QUEINSTLG"});
+  const std::vector<JsonRow>& queues = rows_["MSMQQUE"];
+  ASSERT_EQ(3u, queues.size());
+  EXPECT_EQ(kLongQueue.substr(0, 64), queues[0].Text("QUEINST"));
+  EXPECT_EQ("DIRECT=OS:" + kLongQueue, queues[0].Text("QUEINSTLG"));
+  EXPECT_EQ("INACTIVE", queues[1].Text("QUEINSTLG"));
+  EXPECT_EQ("node\\short", queues[2].Text("QUEINSTLG"));
+  EXPECT_EQ(0, g_queueAllocations);
 }
 
 }  // namespace

@@ -78,6 +78,11 @@ TEST(Registration, WebServerVersionChoosesItsGroup) {
   EXPECT_EQ(0u, iis3.count("WEBSVC"));
   EXPECT_EQ(0u, iis3.count("INDEXSVC"));  // below Windows 5 and web server 4
 
+  auto iis5 = ByName(Version(5, 0, 3, 5));
+  EXPECT_EQ(515, iis5["WEBSVC"].resourceId);
+  EXPECT_EQ(510, iis5["SMTPSRV"].resourceId);
+  EXPECT_EQ(1100, iis5["HTTPCNDX"].resourceId);
+
   auto iis6 = ByName(Version(5, 2, 3, 6));
   EXPECT_EQ(515, iis6["WEBSVC"].resourceId);
   EXPECT_EQ(510, iis6["SMTPSRV"].resourceId);
