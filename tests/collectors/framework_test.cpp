@@ -228,8 +228,7 @@ const std::string kGoneQueue = "node\\private$\\gone-" + std::string(50, 'g');
 int g_queueAllocations = 0;
 
 HRESULT WINAPI FakeMgmtGetInfo(LPCWSTR computer, LPCWSTR object, MQMGMTPROPS* props) {
-  if (computer != nullptr || std::wstring(object) != L"MACHINE" || props->cProp != 1 ||
-      props->aPropID[0] != PROPID_MGMT_MSMQ_ACTIVEQUEUES)
+  if (computer || std::wstring(object) != L"MACHINE" || props->aPropID[0] != PROPID_MGMT_MSMQ_ACTIVEQUEUES)
     return E_INVALIDARG;
   const std::wstring names[] = {L"", L"node\\private$\\other",
                                 L"DIRECT=OS:" + std::wstring(kLongQueue.begin(), kLongQueue.end())};
@@ -238,9 +237,8 @@ HRESULT WINAPI FakeMgmtGetInfo(LPCWSTR computer, LPCWSTR object, MQMGMTPROPS* pr
   v.calpwstr.cElems = 3;
   v.calpwstr.pElems = static_cast<LPWSTR*>(CoTaskMemAlloc(3 * sizeof(LPWSTR)));
   for (int i = 0; i < 3; ++i) {
-    std::size_t bytes = (names[i].size() + 1) * sizeof(wchar_t);
-    v.calpwstr.pElems[i] = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    std::memcpy(v.calpwstr.pElems[i], names[i].c_str(), bytes);
+    v.calpwstr.pElems[i] = static_cast<LPWSTR>(CoTaskMemAlloc((names[i].size() + 1) * sizeof(wchar_t)));
+    std::memcpy(v.calpwstr.pElems[i], names[i].c_str(), (names[i].size() + 1) * sizeof(wchar_t));
   }
   g_queueAllocations += 4;
   return S_OK;
@@ -250,9 +248,7 @@ VOID WINAPI FakeFreeMemory(PVOID memory) {
   --g_queueAllocations;
 }
 const osm::perf::MqRuntime& FakeMqRuntime() {
-  static osm::perf::MqRuntime runtime;
-  runtime.getInfo = &FakeMgmtGetInfo;
-  runtime.freeMemory = &FakeFreeMemory;
+  static const osm::perf::MqRuntime runtime = {&FakeMgmtGetInfo, &FakeFreeMemory};
   return runtime;
 }
 std::string WindowsServer2003() { return "5.2"; }
@@ -575,23 +571,23 @@ TEST_F(ThroughFramework, ServiceApplicationTablesCompleteTheirRows) {
   for (const JsonRow& r : rows_["WEBSVC"]) EXPECT_EQ(-1, r.Int("SYSCRBYTE"));
 
   // This machine's version and registry decide the unavailable counters.
-  OSVERSIONINFOEXA v;
-  std::memset(&v, 0, sizeof v);
+  OSVERSIONINFOEXA v = {};
   v.dwOSVersionInfoSize = sizeof v;
   ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&v)));
-  bool retrievedUnavailable = osm::perf::SmtpRetrievedUnavailable(static_cast<int>(v.dwMajorVersion),
-                                                                  static_cast<int>(v.dwMinorVersion), v.wProductType);
+  bool retrieved = !osm::perf::SmtpRetrievedUnavailable(static_cast<int>(v.dwMajorVersion),
+                                                        static_cast<int>(v.dwMinorVersion), v.wProductType);
   HKEY key = nullptr;
-  bool keyFound = RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\IISInfoCtrs", 0,
-                                KEY_READ, &key) == ERROR_SUCCESS;
-  if (keyFound) RegCloseKey(key);
+  bool pickup = !RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                               "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\IISInfoCtrs", 0,
+                               KEY_READ, &key);
+  if (pickup) RegCloseKey(key);
   ExpectBlockRows("SMTPSRV", {"MSGRETTOT", "MSGRETSEC", "DIRPICQLEN"});
+  auto value = [](bool kept, const char* counter) {
+    return kept ? static_cast<long long>(world_->Value("SMTP Server", counter)) : -1LL;
+  };
   for (const JsonRow& r : rows_["SMTPSRV"]) {
-    long long retrieved = world_->Value("SMTP Server", "Pickup Directory Messages Retrieved Total");
-    EXPECT_EQ(retrievedUnavailable ? -1 : retrieved, r.Int("MSGRETTOT"));
-    EXPECT_EQ(keyFound ? static_cast<long long>(world_->Value("SMTP Server", "Directory Pickup Queue Length")) : -1,
-              r.Int("DIRPICQLEN"));
+    EXPECT_EQ(value(retrieved, "Pickup Directory Messages Retrieved Total"), r.Int("MSGRETTOT"));
+    EXPECT_EQ(value(pickup, "Directory Pickup Queue Length"), r.Int("DIRPICQLEN"));
   }
 
   // 25, 15 and 4 errors over 2 whole days.
