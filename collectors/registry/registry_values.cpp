@@ -77,10 +77,10 @@ Monitor BuildMonitor(const std::vector<FilterInfo>& entries, RAS1_EPB* unit) {
       std::memcpy(&m.rootKey, e.value, 4);
       if (Traced(unit, RAS1_DETAIL)) RAS1_Printf(unit, __LINE__, "ROOTKEY <%d>", static_cast<int>(m.rootKey));
     } else if (std::strcmp(e.colName, "PATHNAME") == 0) {
-      std::string path = TrimRight(Utf8Within(NLS2_CS_UTF8, text, std::strlen(text), kPathWidth));
-      std::size_t cut = path.rfind('\\');
-      m.keyPath = cut == std::string::npos ? std::string() : path.substr(0, cut);
-      m.valueName = cut == std::string::npos ? path : path.substr(cut + 1);
+      m.path = TrimRight(Utf8Within(NLS2_CS_UTF8, text, std::strlen(text), kPathWidth));
+      std::size_t cut = m.path.rfind('\\');
+      m.keyPath = cut == std::string::npos ? std::string() : m.path.substr(0, cut);
+      m.valueName = cut == std::string::npos ? m.path : m.path.substr(cut + 1);
       if (Traced(unit, RAS1_DETAIL)) {
         RAS1_Printf(unit, __LINE__, "Path  <%s>", m.keyPath.c_str());
         RAS1_Printf(unit, __LINE__, "Value <%s>", m.valueName.c_str());
@@ -103,8 +103,11 @@ std::uint32_t RootKeyHandle(std::int32_t number) {
   }
 }
 
+bool IsPerformanceRoot(std::int32_t number) { return number == 4 || number == 80 || number == 96; }
+
 std::string RowPath(const Monitor& m) {
-  std::string joined = m.keyPath + "\\" + m.valueName;
+  bool underKey = !m.keyPath.empty() || m.path.find('\\') != std::string::npos;
+  std::string joined = underKey ? m.keyPath + "\\" + m.valueName : m.valueName;
   return Utf8Within(NLS2_CS_UTF8, joined.data(), joined.size(), kPathWidth);
 }
 

@@ -39,10 +39,11 @@ enum ValueType : std::uint32_t {
 // One monitored value. Texts are UTF-8, as the request wrote them.
 struct Monitor {
   std::int32_t rootKey = 0;
+  std::string path;       // PATHNAME without trailing blanks
   std::string keyPath;    // PATHNAME up to its last backslash
   std::string valueName;  // PATHNAME after its last backslash (all of it without one)
   bool operator==(const Monitor& o) const {
-    return rootKey == o.rootKey && keyPath == o.keyPath && valueName == o.valueName;
+    return rootKey == o.rootKey && path == o.path && keyPath == o.keyPath && valueName == o.valueName;
   }
 };
 
@@ -54,9 +55,12 @@ Monitor BuildMonitor(const std::vector<FilterInfo>& entries, RAS1_EPB* unit);
 // The handle value of a root key number's predefined key (0x80000002 for 2),
 // or 0 for a number that names none.
 std::uint32_t RootKeyHandle(std::int32_t number);
+// True for the roots of performance data and its texts (4, 80, 96).
+bool IsPerformanceRoot(std::int32_t number);
 
-// PATHNAME of the monitor's rows: key path, backslash and value name, cut to
-// 388 bytes on a whole character.
+// PATHNAME of the monitor's rows: key path, backslash and value name, or the
+// value name alone when the request named no key, so that the request's own
+// PATHNAME term holds for its rows; at most 388 bytes, cut on a whole character.
 std::string RowPath(const Monitor& m);
 
 // A value's data converted by its type.

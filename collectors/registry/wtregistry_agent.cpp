@@ -51,13 +51,15 @@ std::wstring Wide(const std::string& utf8) {
 // value larger than kValueBufferSize included).
 int ReadValue(HKEY root, const Monitor& m, DWORD* type, std::vector<unsigned char>* data) {
   std::wstring path = Wide(m.keyPath), name = Wide(m.valueName);
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS &&
+  // A value of the root itself is queried on the root: the performance roots
+  // answer only there, and closing them releases what the query loaded.
+  HKEY key = root;
+  if (!path.empty() && RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS &&
       RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
     return osm::registry::kReadNoKey;
   DWORD size = static_cast<DWORD>(data->size());
   LONG rc = RegQueryValueExW(key, name.c_str(), nullptr, type, data->data(), &size);
-  RegCloseKey(key);
+  if (key != root || osm::registry::IsPerformanceRoot(m.rootKey)) RegCloseKey(key);
   if (rc == ERROR_FILE_NOT_FOUND) return osm::registry::kReadNoValue;
   if (rc != ERROR_SUCCESS || size > data->size()) return osm::registry::kReadFailed;
   data->resize(size);

@@ -101,11 +101,13 @@ TEST(RegistryMonitor, FilterGivesRootKeyPathValueNameAndTheRowPath) {
   } cases[] = {
       {"SOFTWARE\\Vendor\\Product\\Version  ", "SOFTWARE\\Vendor\\Product", "Version",
        "SOFTWARE\\Vendor\\Product\\Version"},
-      {"Version", "", "Version", "\\Version"},
+      // A value of the root, named with and without its backslash.
+      {"Version", "", "Version", "Version"},
+      {"\\Version", "", "Version", "\\Version"},
       {"SOFTWARE\\Key\\", "SOFTWARE\\Key", "", "SOFTWARE\\Key\\"},
-      // The joined path would be 389 bytes: cut to 388 on a whole character.
-      {longName, "", longName, "\\" + longName.substr(0, 1 + 128 * 3)},
-      {std::string(388, 'k') + "\\tail", "", std::string(388, 'k'), "\\" + std::string(387, 'k')},
+      // The filter's text is cut to 388 bytes on a whole character.
+      {"\\" + longName, "", longName.substr(0, 1 + 128 * 3), "\\" + longName.substr(0, 1 + 128 * 3)},
+      {std::string(388, 'k') + "\\tail", "", std::string(388, 'k'), std::string(388, 'k')},
   };
   for (const Case& c : cases) {
     Monitor m = BuildMonitor({root, Entry("PARMA", ""), Entry("PATHNAME", c.path.c_str())}, nullptr);
@@ -116,6 +118,9 @@ TEST(RegistryMonitor, FilterGivesRootKeyPathValueNameAndTheRowPath) {
     EXPECT_LE(RowPath(m).size(), kPathWidth);
   }
   EXPECT_EQ(0, BuildMonitor({Entry("PATHNAME", "a\\b")}, nullptr).rootKey) << "default root";
+  // A joined path longer than the field ends on a whole character within it.
+  Monitor joined{2, "", "kk", longName};
+  EXPECT_EQ("kk\\" + longName.substr(0, 1 + 128 * 3), RowPath(joined));
 }
 
 TEST(RegistryMonitor, RootKeyNumbers) {

@@ -201,6 +201,16 @@ TEST_F(WtRegistry, OtherRootsAreOpenedWhereThePlatformCan) {
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ("quiet", rows[0].Text("STRVALUE"));
   EXPECT_EQ(5, rows[0].Int("ROOTKEY"));
+
+  // A value of the root itself, named without a key: its row meets the
+  // situation's own PATHNAME term.
+  const char kRootValue[] = "OsmRegistryValueTestRoot";
+  RegSetValueExA(HKEY_CURRENT_USER, kRootValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("top"), 4);
+  rows = Sample(Situation("", 1, kRootValue));
+  RegDeleteValueA(HKEY_CURRENT_USER, kRootValue);
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("top", rows[0].Text("STRVALUE"));
+  EXPECT_EQ(kRootValue, rows[0].Text("PATHNAME"));
 }
 
 }  // namespace
