@@ -4,6 +4,7 @@
 // functions and query access only; the conversion lives in registry_values.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -112,12 +113,8 @@ class osm_wtregistry_agent : public osm_wtregistry_base {
     if (detail.sampleType != DCF_SAMPLE_SITUATION) return;
     MonitorList& list = Monitors();
     std::lock_guard<std::mutex> guard(list.lock);
-    for (auto it = list.monitors.begin(); it != list.monitors.end(); ++it) {
-      if (*it == monitor_) {
-        list.monitors.erase(it);
-        break;
-      }
-    }
+    auto it = std::find(list.monitors.begin(), list.monitors.end(), monitor_);
+    if (it != list.monitors.end()) list.monitors.erase(it);
   }
 
   // Reads the monitored value and hands its row to AddData; a value that
