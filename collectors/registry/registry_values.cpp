@@ -36,10 +36,10 @@ std::string WideText(const unsigned char* data, std::size_t size) {
 // A UTF-16LE list of texts, each ended by a NUL and the list by an empty text;
 // every separator becomes a blank. A list cut short by size ends there.
 std::string WideList(const unsigned char* data, std::size_t size) {
-  std::size_t units = size / 2, n = 0;
+  std::size_t units = size / 2;
   std::vector<unsigned char> joined;
   joined.reserve(units * 2);
-  for (; n < units; ++n) {
+  for (std::size_t n = 0; n < units; ++n) {
     std::uint32_t u = Unit16(data, n);
     if (u == 0 && (n == 0 || Unit16(data, n - 1) == 0)) break;
     joined.push_back(static_cast<unsigned char>(u == 0 ? ' ' : u & 0xFF));
