@@ -1,6 +1,7 @@
 #include "collectors/inventory/service_list.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 
@@ -32,6 +33,15 @@ class ServiceError : public std::runtime_error {
 }
 
 [[noreturn]] void Fail(const char* function, DWORD code) { Fail(function, std::string(function) + "()", code); }
+
+// The four service tables sample at the same moment. Some service managers
+// hand out or check handles wrongly when one process opens and enumerates on
+// several threads at once (seen as ERROR_INVALID_HANDLE from a fresh handle),
+// so this process talks to the manager one list at a time.
+std::mutex& ManagerLock() {
+  static std::mutex lock;
+  return lock;
+}
 
 }  // namespace
 
@@ -96,6 +106,7 @@ ServiceList::ServiceList(DWORD typeMask, const wchar_t* serviceName, const wchar
     names_.push_back(serviceName);
     return;
   }
+  std::lock_guard<std::mutex> guard(ManagerLock());
   Manager manager(machine_, SC_MANAGER_ENUMERATE_SERVICE);
   Enumerate(manager.get());
 }
@@ -160,6 +171,7 @@ void ServiceList::QueryOnce(SC_HANDLE manager, Entry& entry) {
 int ServiceList::Collect() {
   RAS1_UNIT("ServiceList::Collect");
   entries_.clear();
+  std::lock_guard<std::mutex> guard(ManagerLock());
   try {
     Manager manager(machine_, GENERIC_READ);
     if (single_) RAS1_TRACE(RAS1_DETAIL, "Collecting information for specified service <%s>",
