@@ -15,6 +15,7 @@
 #include "collectors/perf/system_identity.h"
 #include "framework/cfw.h"
 #include "framework/ras1.h"
+#include "framework/wdc.h"
 #include "host/messages.h"
 #include "host/service.h"
 #include "host/table_binding.h"
@@ -317,6 +318,7 @@ int LoadAgents() {
     }
   }
   delete[] scratch;
+  StartWatchdogQueryService("NT");
   return 0;
 }
 

@@ -281,11 +281,15 @@ void StopService() {
   LeaveCriticalSection(&g_handleLock);
 }
 
-void MxTerminate() { DCF_Shutdown(1); }
+void MxTerminate() {
+  StopWatchdogQueryService(0);
+  DCF_Shutdown(1);
+}
 
 void MxShutdown() {
   RAS1_UNIT("MxShutdown");
   RAS1_TRACE(RAS1_DETAIL, "MxShutdown: system shut-down, the framework is left as it is");
+  StopWatchdogQueryService(1);
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
