@@ -123,7 +123,6 @@ void Supervisor::Observe(Agent* a, const ProcessFigures& f, std::int64_t now, Pe
           now, out);
   a->memoryAlerted = memoryOver;
   a->cpuAlerted = cpuOver;
-  a->limitAlerted = false;
 }
 
 void Supervisor::Check(Agent* a, std::int64_t now, Pending* out) {
@@ -145,23 +144,28 @@ void Supervisor::Check(Agent* a, std::int64_t now, Pending* out) {
       Observe(a, f, now, out);
       return;
     }
-    int before = s.status;
+    bool wasUp = s.status == kStatusRunning || s.status == kStatusOverThreshold || s.status == kStatusStarting;
+    bool atLimit = s.status == kStatusRestartLimit;
     s.figures = ProcessFigures();
     s.pid = 0;
     s.cpuPercent = s.userPercent = s.privilegedPercent = 0;
     s.status = kStatusNotRunning;
-    if (!s.managed || a->stoppedOnRequest) return;
-    if (before == kStatusRunning || before == kStatusOverThreshold || before == kStatusStarting)
+    if (!s.managed || a->stoppedOnRequest) {
+      a->wantsRestart = false;
+      return;
+    }
+    if (wasUp) {
       Raise(a, kAlertStoppedUnexpectedly, "not running", now, out);
-    if (!armed_) return;
+      a->wantsRestart = true;
+    }
+    if (!a->wantsRestart || !armed_) return;
     if (s.restarts < cap.maxRestarts) {
       restart = true;
     } else {
       s.status = kStatusRestartLimit;
-      if (!a->limitAlerted)
+      if (!atLimit)
         Raise(a, kAlertRestartLimit,
               "not restarted: " + std::to_string(s.restarts) + " restarts within 24 hours", now, out);
-      a->limitAlerted = true;
     }
   }
   if (restart) Launch(a, now, kAlertRestarted, out);
@@ -188,6 +192,7 @@ bool Supervisor::Launch(Agent* a, std::int64_t now, int alertId, Pending* out) {
     out->logs.push_back(LogRecord{kLogFailure, "Agent " + cap.name + " could not be started: " + error});
     return false;
   }
+  a->wantsRestart = false;
   if (f.running) {
     Observe(a, f, now, out);
   } else {
@@ -230,10 +235,7 @@ bool Supervisor::StartAgent(const std::string& name, bool reset, const std::stri
   std::uint32_t pid;
   {
     std::lock_guard<std::mutex> st(state_);
-    if (reset) {
-      a->budget.Clear();
-      a->limitAlerted = false;
-    }
+    if (reset) a->budget.Clear();
     a->stoppedOnRequest = false;
     a->state.instance = instance;
     cap = a->state.cap;

@@ -9,12 +9,15 @@
 // A health check of a managed agent (every CheckFrequency seconds):
 //   running            status 1, or 5 while its working set or processor
 //                      share is above a threshold (one alert per crossing);
-//   not running        status 2, and alert 6 when it was running before;
-//                      unless it was stopped on request or the watchdog is
-//                      disarmed, it is restarted (alert 8) while fewer than
-//                      MaxRestarts restarts fall within the last 24 hours,
-//                      otherwise status 6 and alert 11, once.
-// Unmanaged agents are looked at, never acted on, and raise no alerts.
+//   not running        status 2, and alert 6 when it was running before
+//                      (not stopped on request): it has stopped unexpectedly
+//                      and wants a restart. While the watchdog is armed it is
+//                      restarted (alert 8) if fewer than MaxRestarts restarts
+//                      fall within the last 24 hours, otherwise it gets
+//                      status 6 and alert 11, once, and is restarted when the
+//                      window allows. Disarmed, it waits for the re-arming.
+// An agent that never ran, or was stopped on request, is started only by a
+// command. Unmanaged agents are looked at, never acted on, and raise no alerts.
 #pragma once
 
 #include <condition_variable>
@@ -160,7 +163,8 @@ class Supervisor {
     AgentState state;
     RestartBudget budget;
     bool stoppedOnRequest = false;
-    bool memoryAlerted = false, cpuAlerted = false, limitAlerted = false;
+    bool wantsRestart = false;  // stopped unexpectedly, not started since
+    bool memoryAlerted = false, cpuAlerted = false;
   };
   struct Pending {
     std::vector<Alert> alerts;
