@@ -131,14 +131,16 @@ std::string AccountOf(HANDLE process) {
   return Utf8(name);
 }
 
-// The figures of a live process; running is false when it has ended.
-void ReadFigures(std::uint32_t pid, ProcessFigures* f) {
-  Handle h(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-  if (!h) return;
+// Reads what the platform lets us read of a process that was found running;
+// false only when it turns out to have ended. A process we may not open still
+// runs: its figures stay 0.
+bool ReadFigures(std::uint32_t pid, ProcessFigures* f) {
+  HANDLE raw = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!raw) raw = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  Handle h(raw);
+  if (!h) return true;
   DWORD code = 0;
-  if (!GetExitCodeProcess(h.get(), &code) || code != STILL_ACTIVE) return;
-  f->running = true;
-  f->pid = pid;
+  if (GetExitCodeProcess(h.get(), &code) && code != STILL_ACTIVE) return false;
   PROCESS_MEMORY_COUNTERS pmc;
   if (GetProcessMemoryInfo(h.get(), &pmc, sizeof pmc)) {
     f->workingSet = static_cast<std::int64_t>(pmc.WorkingSetSize);
@@ -155,6 +157,7 @@ void ReadFigures(std::uint32_t pid, ProcessFigures* f) {
   DWORD handles = 0;
   if (GetProcessHandleCount(h.get(), &handles)) f->handles = handles;
   f->userName = AccountOf(h.get());
+  return true;
 }
 
 class Win32Control : public AgentControl {
@@ -214,14 +217,19 @@ class Win32Control : public AgentControl {
       ServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)), svc(Open(scm, agent, &error));
       SERVICE_STATUS_PROCESS s;
       DWORD size = 0;
+      // The service manager's word decides; the process only gives figures.
       if (svc && QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&s), sizeof s, &size) &&
-          s.dwCurrentState != SERVICE_STOPPED && s.dwCurrentState != SERVICE_STOP_PENDING && s.dwProcessId != 0)
-        ReadFigures(s.dwProcessId, &f);
+          s.dwCurrentState != SERVICE_STOPPED && s.dwCurrentState != SERVICE_STOP_PENDING) {
+        f.running = true;
+        f.pid = s.dwProcessId;
+        if (f.pid != 0) ReadFigures(f.pid, &f);
+      }
       if (svc) f.commandLine = BinaryPath(svc.get());
     } else {
       PROCESSENTRY32W pe = FindProcess(agent.process, pid);
       if (pe.th32ProcessID != 0) {
-        ReadFigures(pe.th32ProcessID, &f);
+        f.pid = pe.th32ProcessID;
+        f.running = ReadFigures(f.pid, &f);
         f.threads = pe.cntThreads;
       }
       f.commandLine = agent.start;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "collectors/watchdog/wdg_commands.h"
 #include "collectors/watchdog/wdg_rows.h"
@@ -30,7 +31,8 @@ class WDG_AlertListener : public WDC_AlertListener {
  public:
   void alertNotification(const WDC_Alert& alert) override {
     RAS1_UNIT("osm_osmwdgalrt_agent::alertListener");
-    char row[484];
+    std::vector<char> bytes(AlertTable().rowSize);
+    char* row = bytes.data();
     std::string why;
     if (!FillAlertRow(row, alert, &why)) {
       RAS1_TRACE(RAS1_ERROR, "%s", why.c_str());
@@ -39,7 +41,7 @@ class WDG_AlertListener : public WDC_AlertListener {
     }
     int rc = EventArrived_osm_osmwdgalrt(row, 1);
     RAS1_TRACE(RAS1_DETAIL, "osm_osmwdgalrt_agent::alertListener  sent pure event.%d", rc);
-    Alerts().Add(row, sizeof row);
+    Alerts().Add(row, bytes.size());
   }
 };
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # osmagent as the service "mx_agent" supervises a test agent described by a
 # capability file: a take-action line of the requests file starts it, its
-# memory alert reaches an event request and the alert report, the service
+# memory alert reaches an event request and the alert report, reports on all
+# four tables answer, the service
 # control code 200 disarms the watchdog (the agent, ended, stays down) and 201
 # re-arms it (the agent is restarted).
 #   watchdog_agent_e2e.sh OSMAGENT OSMPERF TESTPROC SVCCTL SIGNAL_EVENT WINE_RUN
@@ -56,6 +57,8 @@ action start-ux NT WDM_Start_Agent "ux" "uxagent.exe"
 event  alerts   OSMWDGALRT
 report status   OSMWDGSTAT every 1
 report kept     OSMWDGALRT every 2
+report caps     OSMWDGCAP
+report mgmt     OSMWDGMGMT
 EOF
 "$run" regsvr32 /s "$(win "$work/osmperf.dll")" || fail "regsvr32"
 envkey='HKLM\SOFTWARE\Velmor\OSM\Ver610\Primary\Environment'
@@ -73,6 +76,8 @@ if wait_for "the start command succeeds" grep -q '"record":"action","request":"s
   wait_for "the memory alert reaches the event request" has_row alerts '"MESSAGE":5,'
   wait_for "the memory alert is kept for the report" has_row kept '"MESSAGE":5,'
   wait_for "the status shows the agent above its threshold" has_row status '"STATUS":5,'
+  has_row caps '"WDGAGTNAME":"ux",.*"MEMTHRES":32,"MEMUNIT":2,' && pass "capability report" || fail "capability report"
+  has_row mgmt '"WDGAGTNAME":"ux","MGTYPE":1,"MGMTSTAT":1,' && pass "management report" || fail "management report"
   p1=$(last_pid)
 
   "$run" "$svcctl" control mx_agent 200 >/dev/null 2>&1
