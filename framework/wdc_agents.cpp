@@ -6,9 +6,19 @@
 namespace wdc {
 namespace {
 
-enum class KeyKind { kText, kNumber, kKind, kUnit, kYesNo };
+enum class KeyKind { kText, kNumber, kChoice };
 
-// The keys of a capability file, as data: where each value goes and its range.
+// The words a choice key accepts and the number each stands for.
+struct Choice {
+  const char* word;
+  int value;
+};
+const Choice kKinds[] = {{"process", kManageProcess}, {"service", kManageService}, {nullptr, 0}};
+const Choice kUnits[] = {{"KB", kUnitKB}, {"MB", kUnitMB}, {"GB", kUnitGB}, {nullptr, 0}};
+const Choice kYesNo[] = {{"yes", 1}, {"no", 0}, {nullptr, 0}};
+
+// The keys of a capability file, as data: where each value goes and its range
+// or choices.
 struct Key {
   const char* name;
   KeyKind kind;
@@ -16,30 +26,31 @@ struct Key {
   int AgentCapability::*number;
   std::int64_t AgentCapability::*wide;
   std::int64_t low, high;
+  const Choice* choices;
 };
 
 const Key kKeys[] = {
-    {"Name", KeyKind::kText, &AgentCapability::name, nullptr, nullptr, 0, 0},
-    {"Process", KeyKind::kText, &AgentCapability::process, nullptr, nullptr, 0, 0},
-    {"Kind", KeyKind::kKind, nullptr, nullptr, nullptr, 0, 0},
-    {"Service", KeyKind::kText, &AgentCapability::service, nullptr, nullptr, 0, 0},
-    {"Start", KeyKind::kText, &AgentCapability::start, nullptr, nullptr, 0, 0},
-    {"Stop", KeyKind::kText, &AgentCapability::stop, nullptr, nullptr, 0, 0},
-    {"Status", KeyKind::kText, &AgentCapability::status, nullptr, nullptr, 0, 0},
-    {"Id", KeyKind::kText, &AgentCapability::id, nullptr, nullptr, 0, 0},
-    {"Path", KeyKind::kText, &AgentCapability::path, nullptr, nullptr, 0, 0},
-    {"Config", KeyKind::kText, &AgentCapability::config, nullptr, nullptr, 0, 0},
-    {"Depends", KeyKind::kText, &AgentCapability::depends, nullptr, nullptr, 0, 0},
-    {"Version", KeyKind::kText, &AgentCapability::version, nullptr, nullptr, 0, 0},
-    {"Build", KeyKind::kText, &AgentCapability::build, nullptr, nullptr, 0, 0},
-    {"AgentType", KeyKind::kNumber, nullptr, &AgentCapability::agentType, nullptr, 0, 7},
-    {"CheckFrequency", KeyKind::kNumber, nullptr, &AgentCapability::checkFrequency, nullptr, 1, 86400},
-    {"MaxRestarts", KeyKind::kNumber, nullptr, &AgentCapability::maxRestarts, nullptr, 0, 1000},
+    {"Name", KeyKind::kText, &AgentCapability::name, nullptr, nullptr, 0, 0, nullptr},
+    {"Process", KeyKind::kText, &AgentCapability::process, nullptr, nullptr, 0, 0, nullptr},
+    {"Kind", KeyKind::kChoice, nullptr, &AgentCapability::kind, nullptr, 0, 0, kKinds},
+    {"Service", KeyKind::kText, &AgentCapability::service, nullptr, nullptr, 0, 0, nullptr},
+    {"Start", KeyKind::kText, &AgentCapability::start, nullptr, nullptr, 0, 0, nullptr},
+    {"Stop", KeyKind::kText, &AgentCapability::stop, nullptr, nullptr, 0, 0, nullptr},
+    {"Status", KeyKind::kText, &AgentCapability::status, nullptr, nullptr, 0, 0, nullptr},
+    {"Id", KeyKind::kText, &AgentCapability::id, nullptr, nullptr, 0, 0, nullptr},
+    {"Path", KeyKind::kText, &AgentCapability::path, nullptr, nullptr, 0, 0, nullptr},
+    {"Config", KeyKind::kText, &AgentCapability::config, nullptr, nullptr, 0, 0, nullptr},
+    {"Depends", KeyKind::kText, &AgentCapability::depends, nullptr, nullptr, 0, 0, nullptr},
+    {"Version", KeyKind::kText, &AgentCapability::version, nullptr, nullptr, 0, 0, nullptr},
+    {"Build", KeyKind::kText, &AgentCapability::build, nullptr, nullptr, 0, 0, nullptr},
+    {"AgentType", KeyKind::kNumber, nullptr, &AgentCapability::agentType, nullptr, 0, 7, nullptr},
+    {"CheckFrequency", KeyKind::kNumber, nullptr, &AgentCapability::checkFrequency, nullptr, 1, 86400, nullptr},
+    {"MaxRestarts", KeyKind::kNumber, nullptr, &AgentCapability::maxRestarts, nullptr, 0, 1000, nullptr},
     {"MemoryThreshold", KeyKind::kNumber, nullptr, nullptr, &AgentCapability::memoryThreshold, 0,
-     std::int64_t(1) << 40},
-    {"MemoryUnit", KeyKind::kUnit, nullptr, nullptr, nullptr, 0, 0},
-    {"CpuThreshold", KeyKind::kNumber, nullptr, nullptr, &AgentCapability::cpuThreshold, 0, 100},
-    {"Managed", KeyKind::kYesNo, nullptr, nullptr, nullptr, 0, 0},
+     std::int64_t(1) << 40, nullptr},
+    {"MemoryUnit", KeyKind::kChoice, nullptr, &AgentCapability::memoryUnit, nullptr, 0, 0, kUnits},
+    {"CpuThreshold", KeyKind::kNumber, nullptr, nullptr, &AgentCapability::cpuThreshold, 0, 100, nullptr},
+    {"Managed", KeyKind::kChoice, nullptr, &AgentCapability::managed, nullptr, 0, 0, kYesNo},
 };
 
 std::string Trim(const std::string& s) {
@@ -60,35 +71,24 @@ bool ParseNumber(const std::string& text, std::int64_t low, std::int64_t high, s
 
 // Applies one value; false when it is not acceptable for the key.
 bool Apply(const Key& key, const std::string& value, AgentCapability* cap) {
-  switch (key.kind) {
-    case KeyKind::kText:
-      cap->*key.text = value;
-      return true;
-    case KeyKind::kNumber: {
-      std::int64_t v = 0;
-      if (!ParseNumber(value, key.low, key.high, &v)) return false;
-      if (key.number) cap->*key.number = static_cast<int>(v);
-      else cap->*key.wide = v;
-      return true;
-    }
-    case KeyKind::kKind:
-      if (SameText(value, "process")) cap->kind = kManageProcess;
-      else if (SameText(value, "service")) cap->kind = kManageService;
-      else return false;
-      return true;
-    case KeyKind::kUnit:
-      if (SameText(value, "KB")) cap->memoryUnit = kUnitKB;
-      else if (SameText(value, "MB")) cap->memoryUnit = kUnitMB;
-      else if (SameText(value, "GB")) cap->memoryUnit = kUnitGB;
-      else return false;
-      return true;
-    case KeyKind::kYesNo:
-      if (SameText(value, "yes")) cap->managed = true;
-      else if (SameText(value, "no")) cap->managed = false;
-      else return false;
-      return true;
+  if (key.kind == KeyKind::kText) {
+    cap->*key.text = value;
+    return true;
   }
-  return false;
+  if (key.kind == KeyKind::kChoice) {
+    for (const Choice* c = key.choices; c->word; ++c) {
+      if (SameText(value, c->word)) {
+        cap->*key.number = c->value;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::int64_t v = 0;
+  if (!ParseNumber(value, key.low, key.high, &v)) return false;
+  if (key.number) cap->*key.number = static_cast<int>(v);
+  else cap->*key.wide = v;
+  return true;
 }
 
 std::string BaseName(const std::string& fileName) {

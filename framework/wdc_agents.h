@@ -48,7 +48,7 @@ struct AgentCapability {
   std::int64_t memoryThreshold = 0;
   int memoryUnit = kUnitMB;
   std::int64_t cpuThreshold = 0;
-  bool managed = true;
+  int managed = 1;  // 1 supervised from the start, 0 not
 
   // The memory threshold in bytes, 0 for none.
   std::int64_t MemoryThresholdBytes() const;

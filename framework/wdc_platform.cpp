@@ -29,35 +29,24 @@ std::string Utf8(const std::wstring& text) {
 
 std::string Failure(const char* call) { return std::string(call) + " failed, error " + std::to_string(GetLastError()); }
 
-class Handle {
+// An owned handle, closed with Close.
+template <class H, BOOL(WINAPI* Close)(H)>
+class Owned {
  public:
-  explicit Handle(HANDLE h = nullptr) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-  ~Handle() {
-    if (h_) CloseHandle(h_);
+  explicit Owned(H h = nullptr) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  ~Owned() {
+    if (h_) Close(h_);
   }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  H get() const { return h_; }
   explicit operator bool() const { return h_ != nullptr; }
 
  private:
-  HANDLE h_;
+  H h_;
 };
-
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE h) : h_(h) {}
-  ~ServiceHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  SC_HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  SC_HANDLE h_;
-};
+typedef Owned<HANDLE, CloseHandle> Handle;
+typedef Owned<SC_HANDLE, CloseServiceHandle> ServiceHandle;
 
 std::int64_t Ticks(const FILETIME& t) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);

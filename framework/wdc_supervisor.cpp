@@ -29,7 +29,7 @@ void Supervisor::Load(const std::vector<AgentCapability>& agents) {
   for (const AgentCapability& cap : agents) {
     Agent a;
     a.state.cap = cap;
-    a.state.managed = cap.managed;
+    a.state.managed = cap.managed != 0;
     agents_.push_back(a);
   }
 }
@@ -64,6 +64,19 @@ Supervisor::Agent* Supervisor::Find(const std::string& name) {
   for (Agent& a : agents_)
     if (SameText(a.state.cap.name, name)) return &a;
   return nullptr;
+}
+
+Supervisor::Agent* Supervisor::Target(const char* command, const std::string& name, const std::string& process,
+                                      AgentCapability* cap, std::uint32_t* pid) {
+  Agent* a = Find(name);
+  if (a == nullptr || !SameImageName(process, a->state.cap.process)) {
+    Log(kLogFailure, std::string(command) + ": no agent " + name + " with process " + process);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> st(state_);
+  *cap = a->state.cap;
+  *pid = a->state.pid;
+  return a;
 }
 
 void Supervisor::Raise(Agent* a, int messageId, const std::string& details, std::int64_t now, Pending* out,
@@ -226,20 +239,15 @@ void Supervisor::CheckDue(bool force) {
 bool Supervisor::StartAgent(const std::string& name, bool reset, const std::string& process,
                             const std::string& instance) {
   std::lock_guard<std::mutex> op(operation_);
-  Agent* a = Find(name);
-  if (a == nullptr || !SameImageName(process, a->state.cap.process)) {
-    Log(kLogFailure, "Start: no agent " + name + " with process " + process);
-    return false;
-  }
   AgentCapability cap;
   std::uint32_t pid;
+  Agent* a = Target("Start", name, process, &cap, &pid);
+  if (a == nullptr) return false;
   {
     std::lock_guard<std::mutex> st(state_);
     if (reset) a->budget.Clear();
     a->stoppedOnRequest = false;
     a->state.instance = instance;
-    cap = a->state.cap;
-    pid = a->state.pid;
   }
   Pending pending;
   std::int64_t now = clock_();
@@ -248,7 +256,7 @@ bool Supervisor::StartAgent(const std::string& name, bool reset, const std::stri
   if (f.running) {
     std::lock_guard<std::mutex> st(state_);
     Observe(a, f, now, &pending);
-    pending.logs.push_back(LogRecord{kLogStarted, "Agent " + cap.name + " already runs"});
+    pending.logs.push_back(LogRecord{kAlertStarted, "Agent " + cap.name + ": already running"});
   } else {
     ok = Launch(a, now, kAlertStarted, &pending);
   }
@@ -258,18 +266,10 @@ bool Supervisor::StartAgent(const std::string& name, bool reset, const std::stri
 
 bool Supervisor::StopAgent(const std::string& name, const std::string& process, std::uint32_t pid) {
   std::lock_guard<std::mutex> op(operation_);
-  Agent* a = Find(name);
-  if (a == nullptr || !SameImageName(process, a->state.cap.process)) {
-    Log(kLogFailure, "Stop: no agent " + name + " with process " + process);
-    return false;
-  }
   AgentCapability cap;
   std::uint32_t known;
-  {
-    std::lock_guard<std::mutex> st(state_);
-    cap = a->state.cap;
-    known = a->state.pid;
-  }
+  Agent* a = Target("Stop", name, process, &cap, &known);
+  if (a == nullptr) return false;
   ProcessFigures f = control_->Probe(cap, known);
   if (pid != 0 && (!f.running || f.pid != pid)) {
     Log(kLogFailure, "Stop: process " + std::to_string(pid) + " is not agent " + name);

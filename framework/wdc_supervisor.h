@@ -172,6 +172,10 @@ class Supervisor {
   };
 
   Agent* Find(const std::string& name);
+  // The agent a command names, with its capability and last process id; null
+  // (and a log record) when no agent has that name and process.
+  Agent* Target(const char* command, const std::string& name, const std::string& process, AgentCapability* cap,
+                std::uint32_t* pid);
   void Check(Agent* a, std::int64_t now, Pending* out);
   void Observe(Agent* a, const ProcessFigures& f, std::int64_t now, Pending* out);
   bool Launch(Agent* a, std::int64_t now, int alertId, Pending* out);

@@ -88,22 +88,10 @@ bool MapAlertMessage(int id, int managedState, std::int32_t* message, std::strin
   return *message != 0;
 }
 
-const TableDef& CapTable() {
-  static const TableDef& t = Table("OSMWDGCAP");
-  return t;
-}
-const TableDef& MgmtTable() {
-  static const TableDef& t = Table("OSMWDGMGMT");
-  return t;
-}
-const TableDef& StatTable() {
-  static const TableDef& t = Table("OSMWDGSTAT");
-  return t;
-}
-const TableDef& AlertTable() {
-  static const TableDef& t = Table("OSMWDGALRT");
-  return t;
-}
+const TableDef& CapTable() { return Table("OSMWDGCAP"); }
+const TableDef& MgmtTable() { return Table("OSMWDGMGMT"); }
+const TableDef& StatTable() { return Table("OSMWDGSTAT"); }
+const TableDef& AlertTable() { return Table("OSMWDGALRT"); }
 
 void StampOfTime(std::int64_t seconds, char* target16) {
   std::time_t when = static_cast<std::time_t>(seconds);
