@@ -64,7 +64,8 @@ EOF
 envkey='HKLM\SOFTWARE\Velmor\OSM\Ver610\Primary\Environment'
 for setting in OSM_PERF_SOURCE=system "OSM_REQUESTS=$(win "$work/requests.txt")" \
                "OSM_OUTPUT=$(win "$work/out.jsonl")" "OSM_FRAMEWORK_LOG=$(win "$work/framework.log")" \
-               "OSM_WATCHDOG_DIR=$(win "$work/watchdog")" "BSL_RAS1_FILE=$(win "$work/agent.trc")"; do
+               "OSM_WATCHDOG_DIR=$(win "$work/watchdog")" "BSL_RAS1_FILE=$(win "$work/agent.trc")" \
+               "BSL_RAS1=ERROR,ServiceCtrlHandler=DETAIL,SendStatusToSCM=DETAIL,WDC*=ALL,Disarm*=ALL"; do
   "$run" reg add "$envkey" /v "${setting%%=*}" /d "${setting#*=}" /f >/dev/null
 done
 "$run" "$svcctl" create mx_agent "$(win "$work/osmagent.exe")" >/dev/null 2>&1 || fail "create"
@@ -93,10 +94,13 @@ if wait_for "the start command succeeds" grep -q '"record":"action","request":"s
   wait_for "the status shows a new process" restarted
 fi
 
+"$run" "$svcctl" query mx_agent >"$work/query.out" 2>&1
 "$run" "$svcctl" stop mx_agent >"$work/svc.out" 2>&1
 grep -q "state: 1 exit: 0" "$work/svc.out" && pass "service stopped" || fail "service stopped"
 
 if [ "$failures" -ne 0 ]; then
+  echo "--- service before the stop: $(cat "$work/query.out"); after: $(cat "$work/svc.out")"
+  echo "--- trace"; tail -40 "$work/agent.trc" 2>/dev/null
   echo "--- output"; grep -v '"record":"table"' "$work/out.jsonl" 2>/dev/null | tail -20
   echo "--- framework log"; tail -30 "$work/framework.log" 2>/dev/null
 fi
