@@ -18,6 +18,7 @@
 #include "framework/cfw_runtime.h"
 #include "framework/condition.h"
 #include "framework/jsonrows.h"
+#include "framework/metrics_export.h"
 #include "framework/ras1.h"
 
 namespace {
@@ -137,6 +138,7 @@ void SampleOnce(Entry* e) {
   dcfa* r = e->request;
   int rc = 0;
   std::string error;
+  auto started = std::chrono::steady_clock::now();
   try {
     rc = r->TakeSample();
     if (rc != 0) error = "TakeSample returned " + std::to_string(rc);
@@ -153,6 +155,9 @@ void SampleOnce(Entry* e) {
     RAS1_TRACE(RAS1_ERROR, "Request %s on %s: %s; no rows", e->req.name.c_str(), e->req.table.c_str(),
                error.c_str());
     cfw::LogLine("request " + e->req.name + " on " + e->req.table + ": " + error + "; no rows");
+  } else if (e->req.kind == cfw::RequestKind::kExport) {
+    // Exported rows go to the metrics endpoint only, never to the JSON output.
+    rows = r->_data.count < r->_data.allocated ? r->_data.count : r->_data.allocated;
   } else {
     rows = r->_data.count > 0 ? r->_data.count : 0;
     rc = r->Dispatch();
@@ -160,6 +165,12 @@ void SampleOnce(Entry* e) {
       error = "rows could not be written";
       rows = 0;
     }
+  }
+  if (e->req.kind == cfw::RequestKind::kExport) {
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    cfw::MetricsExportSampled(e->req, r->_data.rows, rows, static_cast<unsigned>(r->_data.rowSize), error,
+                              seconds);
+    r->DiscardRows();
   }
   if (e->req.kind == cfw::RequestKind::kReport) cfw::WriteLines(AnsweredRecord(e->req, rows, rc, error));
 }
@@ -415,6 +426,7 @@ int cfwmain(int argc, char** argv) {
   cfw::ParsedRequests parsed =
       cfw::ParseRequests(text, [&schemas](const std::string& t) { return schemas.Find(t); });
   for (const cfw::RequestProblem& p : parsed.problems) Problem(cfw::FormatProblem(requestsPath, p));
+  cfw::MetricsStart();
 
   for (const cfw::ParsedRequest& req : parsed.requests) {
     std::unique_ptr<Entry> e(new Entry());
@@ -429,6 +441,10 @@ int cfwmain(int argc, char** argv) {
       continue;
     }
     TableManager* manager = cfw::FindManager(req.table);
+    if (req.kind == cfw::RequestKind::kExport && !cfw::MetricsServing()) {
+      Problem(cfw::FormatProblem(requestsPath, {req.line, "the metrics endpoint is off (OSM_METRICS_URL); not exported"}));
+      continue;
+    }
     RequestDetail detail = cfw::MakeDetail(manager->ApplName(), req.table.c_str(), req.name.c_str(),
                                            req.interval, cfw::SampleTypeOf(req.kind));
     ContextInfo context = cfw::NewContext(&req.condition);
@@ -447,6 +463,10 @@ int cfwmain(int argc, char** argv) {
     }
     cfw::OpenRequest(request);
     e->request = request;
+    if (req.kind == cfw::RequestKind::kExport) {
+      cfw::MetricsExportOpened(req, cfw::RowLayout(manager->RowSize(), manager->Attributes(),
+                                                   manager->AttributeCount()));
+    }
     bool oneShot = req.kind == cfw::RequestKind::kReport && req.interval == 0;
     {
       std::lock_guard<std::mutex> lk(run->lock);
@@ -473,7 +493,10 @@ int cfwmain(int argc, char** argv) {
     });
     run->stopping = true;
     run->changed.notify_all();
-
+  }
+  cfw::MetricsStop();
+  {
+    std::unique_lock<std::mutex> lk(run->lock);
     // Let samples in flight finish, within the bound.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(shutdownWait);
     run->changed.wait_until(lk, deadline, [&] {

@@ -1,6 +1,7 @@
 // Framework internals shared by its source files (and its tests).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ void OpenRequest(dcfa* request);
 // Takes the request off its manager's list and out of reach of UseHandle,
 // waits until no pin is left, and deletes it.
 void CloseRequest(dcfa* request);
+// Requests open at this moment (reachable by handle).
+std::size_t OpenRequestCount();
 
 // The registered managers, in registration order.
 std::vector<TableManager*> RegisteredManagers();

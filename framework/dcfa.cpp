@@ -416,6 +416,12 @@ void CloseRequest(dcfa* request) {
   delete request;
 }
 
+std::size_t OpenRequestCount() {
+  HandleTable& t = Handles();
+  std::lock_guard<std::mutex> guard(t.lock);
+  return t.open.size();
+}
+
 RequestDetail MakeDetail(const char* appl, const char* table, const char* name, int interval,
                          int sampleType) {
   RequestDetail d;

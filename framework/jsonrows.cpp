@@ -40,7 +40,14 @@ void AppendAscii(std::string* out, unsigned char c) {
   }
 }
 
-// Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0.
+void AppendNumber(std::string* out, long long value) {
+  char buf[32];
+  int n = std::snprintf(buf, sizeof buf, "%lld", value);
+  out->append(buf, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
 std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   unsigned char c = p[0];
   std::size_t n;
@@ -66,8 +73,6 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   return n;
 }
 
-// True when every byte of 0x80 and above belongs to a well-formed UTF-8
-// sequence, and there is at least one.
 bool HoldsUtf8(const char* bytes, std::size_t size) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
   bool any = false;
@@ -83,14 +88,6 @@ bool HoldsUtf8(const char* bytes, std::size_t size) {
   }
   return any;
 }
-
-void AppendNumber(std::string* out, long long value) {
-  char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%lld", value);
-  out->append(buf, static_cast<std::size_t>(n));
-}
-
-}  // namespace
 
 RowLayout::RowLayout(unsigned rowSize, const AttributeInfo* attrs, int count) : rowSize_(rowSize) {
   for (int i = 0; attrs && i < count; ++i) {

@@ -43,6 +43,12 @@ class RowLayout {
   std::vector<std::string> names_;
 };
 
+// Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0.
+std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left);
+// True when every byte of 0x80 and above belongs to a well-formed UTF-8
+// sequence, and there is at least one (text attributes that carry UTF-8).
+bool HoldsUtf8(const char* bytes, std::size_t size);
+
 // Appends the text as the contents of a JSON string (no quotes); utf8 selects
 // the UTF-8 reading, otherwise the bytes are ASCII.
 void AppendJsonText(std::string* out, const char* bytes, std::size_t size, bool utf8);

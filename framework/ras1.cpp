@@ -47,6 +47,7 @@ struct TraceState {
   bool destinationChosen = false;
   std::string path;
   unsigned long long written = 0;
+  unsigned long long lines = 0;  // written since start, all files
   unsigned long long maxSize = 16ull * 1024 * 1024;
 };
 
@@ -212,6 +213,7 @@ void WriteLine(RAS1_EPB* unit, int line, const char* text, std::size_t length) {
   if (!f) return;
   std::fwrite(out.data(), 1, out.size(), f);
   std::fflush(f);
+  ++st.lines;
   if (f != stderr) {
     st.written += out.size();
     if (st.written > st.maxSize) Rotate(st);
@@ -293,6 +295,12 @@ void RAS1_Close() {
   std::lock_guard<std::mutex> guard(st.fileLock);
   if (st.file) std::fclose(st.file);
   st.file = nullptr;
+}
+
+unsigned long long RAS1_LinesWritten() {
+  TraceState& st = State();
+  std::lock_guard<std::mutex> guard(st.fileLock);
+  return st.lines;
 }
 
 void RAS1_Printf(RAS1_EPB* unit, int line, const char* format, ...) {

@@ -84,6 +84,8 @@ void RAS1_Configure(const char* spec);
 void RAS1_SetDestination(const char* path);
 // Flushes and closes the trace file; the next trace reopens it.
 void RAS1_Close();
+// Lines written since the process started.
+unsigned long long RAS1_LinesWritten();
 
 // The value of an environment variable, or null. The returned text stays valid
 // for the life of the process.

@@ -2,6 +2,7 @@
 #include "framework/requests.h"
 
 #include <cctype>
+#include <map>
 #include <set>
 
 #include "framework/condition.h"
@@ -139,7 +140,8 @@ bool ParseCondition(const std::vector<Token>& tokens, std::size_t pos, Condition
 
 int SampleTypeOf(RequestKind kind) {
   switch (kind) {
-    case RequestKind::kReport: return 3;
+    case RequestKind::kReport:
+    case RequestKind::kExport: return 3;
     case RequestKind::kSituation: return 1;
     case RequestKind::kEvent: return 4;
     default: return 0;
@@ -151,6 +153,7 @@ const char* KindName(RequestKind kind) {
     case RequestKind::kReport: return "report";
     case RequestKind::kSituation: return "situation";
     case RequestKind::kEvent: return "event";
+    case RequestKind::kExport: return "export";
     default: return "action";
   }
 }
@@ -171,10 +174,12 @@ LineResult ParseRequestLine(const std::string& line, ParsedRequest* req, std::st
     out.kind = RequestKind::kSituation;
   } else if (kind == "EVENT") {
     out.kind = RequestKind::kEvent;
+  } else if (kind == "EXPORT") {
+    out.kind = RequestKind::kExport;
   } else if (kind == "ACTION") {
     out.kind = RequestKind::kAction;
   } else {
-    *error = "unknown request kind '" + tokens[0].text + "' (use report, situation, event or action)";
+    *error = "unknown request kind '" + tokens[0].text + "' (use report, situation, event, export or action)";
     return LineResult::kError;
   }
   if (tokens.size() < 2 || tokens[1].quoted || !ValidName(tokens[1].text)) {
@@ -237,6 +242,10 @@ LineResult ParseRequestLine(const std::string& line, ParsedRequest* req, std::st
       *error = "unexpected '" + tokens[pos].text + "' (expected 'every' or 'where')";
       return LineResult::kError;
     }
+  }
+  if (out.kind == RequestKind::kExport && out.interval == 0) {
+    *error = "an export needs an interval ('every SECONDS')";
+    return LineResult::kError;
   }
   if (out.kind == RequestKind::kSituation) {
     if (out.interval == 0) {
@@ -302,6 +311,7 @@ bool CheckRequest(ParsedRequest* req, const SchemaLookup& lookup, std::string* e
 ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup) {
   ParsedRequests out;
   std::set<std::string> names;
+  std::map<std::string, std::string> exported;  // table, request
   std::size_t start = 0;
   int lineNo = 0;
   while (start < text.size()) {
@@ -319,6 +329,11 @@ ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup
       r = LineResult::kError;
       error = "request name " + req.name + " is already used";
     }
+    if (r == LineResult::kRequest && req.kind == RequestKind::kExport && exported.count(req.table)) {
+      // Two exports of a table would write its families twice.
+      r = LineResult::kError;
+      error = "table " + req.table + " is already exported by " + exported[req.table];
+    }
     if (r == LineResult::kRequest && !CheckRequest(&req, lookup, &error)) r = LineResult::kError;
     if (r == LineResult::kError) {
       out.problems.push_back({lineNo, error});
@@ -326,6 +341,7 @@ ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup
     }
     req.line = lineNo;
     names.insert(req.name);
+    if (req.kind == RequestKind::kExport) exported[req.table] = req.name;
     out.requests.push_back(req);
   }
   return out;

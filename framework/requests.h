@@ -3,6 +3,7 @@
 //   report    NAME TABLE [every SECONDS] [where CONDITION]
 //   situation NAME TABLE every SECONDS where CONDITION
 //   event     NAME TABLE [where CONDITION]
+//   export    NAME TABLE every SECONDS [where CONDITION]
 //   action    NAME PRODUCT COMMAND...
 //
 //   CONDITION  = TERM { AND TERM } { OR TERM { AND TERM } }
@@ -14,6 +15,7 @@
 // and attribute names are kept in upper case. Blank lines and lines whose
 // first non-blank character is '#' are ignored. NAME is 1 to 63 letters,
 // digits, '_', '.' or '-' and unique within the file. SECONDS is 1 to 2147483.
+// A table is exported by one export line at most.
 // For an action, COMMAND is the rest of the line as written.
 //
 // This file only transforms text: no threads, no platform calls.
@@ -30,12 +32,13 @@ enum class RequestKind {
   kReport,     // sample type 3; once, or every SECONDS
   kSituation,  // sample type 1; sampled every SECONDS
   kEvent,      // sample type 4; kept open for pushed rows
+  kExport,     // sampled as a report every SECONDS; rows go to the metrics endpoint
   kAction      // take-action command for a product's command callback
 };
 
 // Sample type as the request objects report it (3, 1, 4; 0 for an action).
 int SampleTypeOf(RequestKind kind);
-// "report", "situation", "event" or "action".
+// "report", "situation", "event", "export" or "action".
 const char* KindName(RequestKind kind);
 
 struct ConditionTerm {
