@@ -17,6 +17,7 @@
 #include "framework/ras1.h"
 #include "framework/wdc.h"
 #include "host/messages.h"
+#include "host/metrics_status.h"
 #include "host/service.h"
 #include "host/table_binding.h"
 #include "perfclient/osmclient.h"
@@ -111,7 +112,10 @@ DWORD WaitForFramework(HANDLE thread) {
 
 }  // namespace
 
-void Call_DCF_RegisterAgent() { DCF_RegisterAgentLoader(LoadAgents); }
+void Call_DCF_RegisterAgent() {
+  DCF_RegisterAgentLoader(LoadAgents);
+  RegisterMetricsSources();
+}
 
 void Call_DCF_SetProduct() {
   unsigned char area[16];

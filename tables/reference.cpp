@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tables/metric_columns.h"
+
 namespace osm {
 namespace {
 
@@ -323,6 +325,31 @@ void AppendSampleLine(std::string& md, const TableDef& table) {
         Number(table.initialCapacity) + ".\n";
 }
 
+std::string LowerName(const char* name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// How the table appears on the metrics endpoint (tables/metric_columns.h).
+void AppendMetricsLine(std::string& md, const TableDef& table) {
+  const std::string prefix = MetricPrefix(table);
+  std::string labels = "`node`", info, omitted;
+  for (const std::string& name : MetricLabelAttributes(table)) labels += ", `" + LowerName(name.c_str()) + "`";
+  for (std::uint32_t i = 0; i < table.attrCount; ++i) {
+    const AttrDef& a = table.attrs[i];
+    MetricRole role = MetricRoleOf(table, a);
+    if (role == MetricRole::kInfo) info += (info.empty() ? "`" : ", `") + LowerName(a.name) + "`";
+    if (role == MetricRole::kOmitted) omitted += (omitted.empty() ? "" : ", ") + std::string(a.name);
+  }
+  md += "- Metrics: `" + prefix + "_<attribute>` for the other integer attributes, labelled " + labels;
+  if (!info.empty()) md += "; `" + prefix + "_info` with " + info;
+  if (!omitted.empty()) md += "; left out: " + omitted;
+  md += ".\n";
+}
+
 // Bytes of the record that no attribute covers, as a sentence ("" when none).
 std::string UnusedBytes(const TableDef& table) {
   std::string ranges;
@@ -444,6 +471,11 @@ std::string TablesMarkdown(const TableDef* const* tables, std::size_t count) {
         "second description; `_ZVALUE_; X` means the fixed-data field and the counter are both "
         "written at that offset. \"collector\" marks attributes that the table's collector "
         "fills itself. Tables without sample description are built by their collector.\n\n";
+  md += "The metrics endpoint (see the README) serves each exported table's integer attributes as "
+        "gauges named `osm_<table>_<attribute>` in lower case, labelled with `node` (the origin "
+        "node) and the table's identifying attributes, and its other text attributes as labels of "
+        "one `osm_<table>_info` family with the value 1. The \"Metrics\" line of each table names "
+        "its labels and what is left out; a value of -1 is never exported.\n\n";
   md += "| Table | Rows |\n|---|---|\n";
   for (std::size_t t = 0; t < count; ++t) {
     const TableDef& table = *tables[t];
@@ -457,6 +489,7 @@ std::string TablesMarkdown(const TableDef* const* tables, std::size_t count) {
     md += std::string("- Agent class `") + table.agentClass + "`; row size " +
           Number(table.rowSize) + " bytes, " + Number(table.attrCount) + " attributes.\n";
     AppendSampleLine(md, table);
+    AppendMetricsLine(md, table);
     md += "\n";
     md += UnusedBytes(table);
     const bool sourced = HasSamples(table);

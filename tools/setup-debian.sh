@@ -5,7 +5,9 @@ export DEBIAN_FRONTEND=noninteractive
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 need=""
-for p in cmake make clang libclang-rt-14-dev googletest mingw-w64 g++-mingw-w64-x86-64-posix wine wine64; do
+# prometheus (with promtool) and curl check the metrics endpoint end to end.
+for p in cmake make clang libclang-rt-14-dev googletest mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 \
+         prometheus curl; do
   dpkg -s "$p" >/dev/null 2>&1 || need="$need $p"
 done
 if [ -n "$need" ]; then
