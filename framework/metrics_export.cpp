@@ -71,6 +71,11 @@ int DCF_RegisterStatusProbe(DCF_StatusProbe probe) {
   return DCF_OK;
 }
 
+int DCF_CloseMetrics(void) {
+  cfw::MetricsStop();
+  return DCF_OK;
+}
+
 namespace cfw {
 
 bool MetricsStart() {

@@ -24,6 +24,9 @@ typedef void (*DCF_StatusProbe)(cfw::AgentFacts* facts);
 
 int DCF_RegisterMetricColumns(DCF_MetricColumnSource source);
 int DCF_RegisterStatusProbe(DCF_StatusProbe probe);
+// Closes the metrics endpoint now, for a process about to end without
+// waiting for cfwmain (which closes it at its own end).
+int DCF_CloseMetrics(void);
 
 namespace cfw {
 

@@ -40,7 +40,7 @@ void AgentFamilies(Exposition* out, const AgentFacts& f) {
          f.openRequests);
   Single(out, "osm_agent_trace_lines", FamilyType::kCounter, "Lines written to the trace", f.traceLines);
   if (!f.counterState.empty()) {
-    Single(out, "osm_agent_counter_service_up", FamilyType::kGauge, "1 while the counter service runs",
+    Single(out, "osm_agent_perf_service_up", FamilyType::kGauge, "1 while the counter service runs",
            f.counterDown ? 0.0 : 1.0);
   }
 }

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "framework/cfw.h"
+#include "framework/metrics_export.h"
 #include "framework/ras1.h"
 #include "framework/wdc.h"
 #include "host/messages.h"
@@ -65,6 +66,9 @@ void terminate(DWORD code) {
   RAS1_UNIT("terminate");
   RAS1_TRACE(RAS1_DETAIL, "terminate: Terminate request received.");
   RAS1_TRACE(RAS1_DETAIL, "Termination code: %.8lx", static_cast<unsigned long>(code));
+  // The process ends soon after: scrapes in flight are cancelled and the URL
+  // is given back first.
+  DCF_CloseMetrics();
   EnterCriticalSection(&g_handleLock);
   if (hTerminateEvent) {
     RAS1_TRACE(RAS1_DETAIL, "Closing hTerminateEvent");
