@@ -292,12 +292,15 @@ TEST_F(Framework, BadRequestLinesAreReportedAndTheOthersServed) {
       "report R2 NOSUCH\n"
       "situation S1 OSMTEST every 5 where SIZE GT 1\n"
       "report R3 OSMTEST where COUNT EQ \"x\"\n"
-      "report R4 OSMTEST\n");
+      "report R4 OSMTEST\n"
+      "export X1 OSMTEST every 5\n");
+  BSS1_PutEnv("OSM_METRICS_URL=");
   ASSERT_EQ(0, RunToEnd());
   std::string log = ReadAll(log_);
   EXPECT_NE(std::string::npos, log.find(requests_ + "(2): unknown table NOSUCH"));
   EXPECT_NE(std::string::npos, log.find(requests_ + "(3): unknown attribute SIZE in table OSMTEST"));
   EXPECT_NE(std::string::npos, log.find(requests_ + "(4): COUNT is an integer attribute"));
+  EXPECT_NE(std::string::npos, log.find(requests_ + "(6): the metrics endpoint is off (OSM_METRICS_URL)"));
   EXPECT_EQ(1u, Records("answered", "R1").size());
   EXPECT_EQ(1u, Records("answered", "R4").size());
   EXPECT_EQ(2u, Records("answered").size());

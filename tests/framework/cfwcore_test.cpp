@@ -67,10 +67,11 @@ TEST(Requests, ReadsEveryKindWithConditionRows) {
       "  report R2 OSMTEST every 60 where name eq \"a \"\"b\"\"\" and COUNT GT -3\n"
       "situation S1 OSMTEST every 5 where COUNT GE 10 OR NAME EQ \"C:\\temp\" AND TOTAL LT 9000000000\n"
       "event E1 OSMTEST\n"
-      "action A1 nt WDM_Start_Agent \"agent one\" \"proc\"  1  \n";
+      "action A1 nt WDM_Start_Agent \"agent one\" \"proc\"  1  \n"
+      "export X1 OSMTEST every 30 where COUNT GT 0\n";
   cfw::ParsedRequests p = cfw::ParseRequests(text, Lookup);
   ASSERT_TRUE(p.problems.empty()) << p.problems[0].message;
-  ASSERT_EQ(5u, p.requests.size());
+  ASSERT_EQ(6u, p.requests.size());
 
   const cfw::ParsedRequest& r1 = p.requests[0];
   EXPECT_EQ(3, r1.line);
@@ -101,6 +102,10 @@ TEST(Requests, ReadsEveryKindWithConditionRows) {
   EXPECT_EQ(cfw::RequestKind::kAction, a1.kind);
   EXPECT_EQ("NT", a1.product);
   EXPECT_EQ("WDM_Start_Agent \"agent one\" \"proc\"  1", a1.command);
+  const cfw::ParsedRequest& x1 = p.requests[5];
+  EXPECT_EQ(cfw::RequestKind::kExport, x1.kind);
+  EXPECT_EQ(3, cfw::SampleTypeOf(x1.kind));  // sampled as a report
+  EXPECT_EQ(30, x1.interval);
 }
 
 TEST(Requests, BadLinesAreReportedWithTheirLineAndSkipped) {
@@ -128,6 +133,7 @@ TEST(Requests, BadLinesAreReportedWithTheirLineAndSkipped) {
       {"query Q1 OSMTEST", "unknown request kind 'query'"},
       {"report bad/name OSMTEST", "bad request name"},
       {"action A1 NT", "an action needs a command"},
+      {"export X1 OSMTEST", "an export needs an interval"},
   };
   for (const Case& c : cases) {
     std::string text = std::string("report OK1 OSMTEST\n") + c.line + "\nreport OK2 OSMTEST\n";
@@ -142,6 +148,9 @@ TEST(Requests, BadLinesAreReportedWithTheirLineAndSkipped) {
   cfw::ParsedRequests dup = cfw::ParseRequests("report X OSMTEST\nreport X OSMTEST\n", Lookup);
   ASSERT_EQ(1u, dup.problems.size());
   EXPECT_EQ("req.txt(2): request name X is already used", cfw::FormatProblem("req.txt", dup.problems[0]));
+  dup = cfw::ParseRequests("export X OSMTEST every 5\nexport Y osmtest every 9\n", Lookup);
+  ASSERT_EQ(1u, dup.problems.size());
+  EXPECT_EQ("table OSMTEST is already exported by X", dup.problems[0].message);
 }
 
 std::string Text(const char* bytes, std::size_t n, bool utf8) {

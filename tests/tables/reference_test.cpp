@@ -2,6 +2,8 @@
 // renders today, and the JSON must carry every record faithfully.
 #include "tables/reference.h"
 
+#include "tables/metric_columns.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -286,6 +288,23 @@ TEST(TableReference, JsonCarriesEveryRecord) {
       EXPECT_EQ(ja["source"].text, a.source);
     }
   }
+}
+
+// The label data names real tables and attributes, and every table with more
+// than one row per sample (an instance attribute) has a label to tell them apart.
+TEST(MetricColumns, LabelDataMatchesTheCatalogue) {
+  EXPECT_EQ(std::vector<std::string>(), MetricDataProblems());
+  for (std::size_t t = 0; t < TableCount(); ++t) {
+    const TableDef& table = *AllTables()[t];
+    bool perInstance = false;
+    for (std::uint32_t i = 0; i < table.attrCount; ++i) {
+      perInstance = perInstance || std::string(table.attrs[i].source).find("_INSTANCE_") != std::string::npos;
+    }
+    if (perInstance) EXPECT_FALSE(MetricLabelAttributes(table).empty()) << table.name;
+  }
+  const TableDef& system = *FindTable("WTSYSTEM");
+  EXPECT_EQ(MetricRole::kNode, MetricRoleOf(system, system.attrs[0]));
+  EXPECT_EQ("WTSYSTEM NUMOFPRCSR: fixed-data field _NUMCPUS_", MetricHelp(system, system.attrs[10]));
 }
 
 TEST(TableReference, JsonOfNoTablesIsAnEmptyArray) {
