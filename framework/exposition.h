@@ -57,6 +57,8 @@ class Exposition {
   // summary, otherwise empty. labels as AppendLabel builds them.
   void Sample(const std::string& labels, long long value, const char* suffix = "");
   void Sample(const std::string& labels, double value, const char* suffix = "");
+  // Room for about this many more bytes, so a large table grows the text once.
+  void Reserve(std::size_t bytes) { out_.reserve(out_.size() + bytes); }
   // The whole text (OpenMetrics: with its "# EOF" line).
   std::string Finish();
 

@@ -120,6 +120,9 @@ void TablePlan::Render(const char* rows, int count, const std::string& hostName,
     labels.push_back(std::move(l));
     kept.push_back(row);
   }
+  std::size_t labelBytes = 0;
+  for (const std::string& l : labels) labelBytes += l.size();
+  out->Reserve((gauges_.size() + 1) * (labelBytes + kept.size() * 48));
   for (const Column& g : gauges_) {
     out->Family(g.name, FamilyType::kGauge, g.help);
     for (std::size_t r = 0; r < kept.size(); ++r) {

@@ -15,13 +15,7 @@ namespace {
 bool ColumnsOf(const char* tableName, cfw::MetricColumns* columns) {
   const osm::TableDef* table = osm::FindTable(tableName);
   if (table == nullptr) return false;
-  columns->node = osm::MetricNodeAttribute();
-  columns->labels = osm::MetricLabelAttributes(*table);
-  for (std::uint32_t i = 0; i < table->attrCount; ++i) {
-    const osm::AttrDef& a = table->attrs[i];
-    if (osm::MetricRoleOf(*table, a) == osm::MetricRole::kOmitted) columns->omitted.push_back(a.name);
-    columns->help[a.name] = osm::MetricHelp(*table, a);
-  }
+  *columns = osm::MetricColumnsOf(*table);
   return true;
 }
 

@@ -132,6 +132,18 @@ std::string MetricPrefix(const TableDef& table) {
   return out;
 }
 
+cfw::MetricColumns MetricColumnsOf(const TableDef& table) {
+  cfw::MetricColumns columns;
+  columns.node = MetricNodeAttribute();
+  columns.labels = MetricLabelAttributes(table);
+  for (std::uint32_t i = 0; i < table.attrCount; ++i) {
+    const AttrDef& a = table.attrs[i];
+    if (MetricRoleOf(table, a) == MetricRole::kOmitted) columns.omitted.push_back(a.name);
+    columns.help[a.name] = MetricHelp(table, a);
+  }
+  return columns;
+}
+
 std::vector<std::string> MetricDataProblems() {
   std::vector<std::string> problems;
   for (const LabelRecord& r : kLabels) {

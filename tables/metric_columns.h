@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/metric_rows.h"
 #include "tables/catalogue.h"
 
 namespace osm {
@@ -29,6 +30,9 @@ MetricRole MetricRoleOf(const TableDef& table, const AttrDef& attr);
 std::string MetricHelp(const TableDef& table, const AttrDef& attr);
 // "osm_<table>" in lower case.
 std::string MetricPrefix(const TableDef& table);
+
+// All of the above for the framework's metrics output.
+cfw::MetricColumns MetricColumnsOf(const TableDef& table);
 
 // Tables listed in the label data that the catalogue does not have, or
 // attributes they name that their table lacks ("TABLE" or "TABLE.ATTR").
