@@ -5,6 +5,8 @@
 #   OSM_BUILD_DIR   where the build goes (default: ./build)
 #   OSM_RUN_PREFIX  the Wine prefix to use (default: ./build/agent-prefix)
 #   OSM_REPORTS     the requests file to use instead of the built-in one
+#   OSM_METRICS_URL where the metrics endpoint serves (default http://127.0.0.1:9182/;
+#                   empty: off)
 #   OSM_RUN_SECONDS how long to run before stopping (default: until Ctrl-C)
 #   OSM_SHOW_DEFINITIONS=1 also show the table definitions published at start
 set -euo pipefail
@@ -35,12 +37,17 @@ cp "$build/win/host/osmagent.exe" "$build/win/perfsvc/osmperf.dll" "$bin/"
 requests=${OSM_REPORTS:-$bin/live-requests.txt}
 if [ -z "${OSM_REPORTS:-}" ]; then
   cat >"$requests" <<'REQ'
-# Live tables, answered every 10 seconds.
+# Live tables, answered every 10 seconds, and served as metrics.
 report memory    WTMEMORY   every 10
 report memory-nt NTMEMORY   every 10
 report system    WTSYSTEM   every 10
 report objects   WTOBJECTS  every 10
 report pagefile  NTPAGEFILE every 10
+export memory-m    WTMEMORY   every 10
+export memory-nt-m NTMEMORY   every 10
+export system-m    WTSYSTEM   every 10
+export objects-m   WTOBJECTS  every 10
+export pagefile-m  NTPAGEFILE every 10
 REQ
 fi
 
@@ -49,7 +56,9 @@ export OSM_INTERVAL=${OSM_INTERVAL:-5}
 export OSM_REQUESTS="$(winepath -w "$requests")"
 export OSM_FRAMEWORK_LOG="$(winepath -w "$bin/osm_framework.log")"
 export BSL_RAS1_FILE="$(winepath -w "$bin/osmagent.trc")"
+export OSM_METRICS_URL=${OSM_METRICS_URL-http://127.0.0.1:9182/}
 echo "== osmagent TEST (requests: $requests; trace: $bin/osmagent.trc)" >&2
+[ -z "$OSM_METRICS_URL" ] || echo "== metrics at ${OSM_METRICS_URL%/}/metrics, health at ${OSM_METRICS_URL%/}/health" >&2
 # The long table definitions are left out of the terminal unless asked for.
 show() {
   if [ "${OSM_SHOW_DEFINITIONS:-0}" = 1 ]; then cat; else grep --line-buffered -v '^{"record":"table"'; fi
