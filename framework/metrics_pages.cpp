@@ -102,37 +102,41 @@ std::string MetricsText(ExpoFormat format, const std::vector<ExportState>& expor
 
 std::string HealthJson(const std::vector<ExportState>& exports, const AgentFacts& facts, TimePoint now,
                        bool* healthy) {
+  // "key":"text" after a comma, or after the opening brace when first.
+  auto text = [](std::string* out, const char* key, const std::string& value) {
+    out->append(out->back() == '{' ? "\"" : ",\"").append(key).append("\":");
+    AppendJsonQuoted(out, value);
+  };
+  auto number = [](std::string* out, const char* key, const std::string& value) {
+    out->append(",\"").append(key).append("\":").append(value);
+  };
   bool anyRecent = exports.empty();
   std::string tables;
   for (const ExportState& s : exports) {
     if (SampledRecently(s, now)) anyRecent = true;
-    tables.append(tables.empty() ? "{\"table\":" : ",{\"table\":");
-    AppendJsonQuoted(&tables, s.table);
-    tables.append(",\"request\":");
-    AppendJsonQuoted(&tables, s.request);
-    tables.append(",\"interval\":" + std::to_string(s.interval) + ",\"lastSample\":");
-    if (s.sampled) AppendJsonQuoted(&tables, FormatUtc(s.lastSample));
-    else tables.append("null");
-    tables.append(",\"current\":");
-    tables.append(RowsCurrent(s, now) ? "true" : "false");
-    tables.append(",\"rows\":" + std::to_string(s.rowCount) + ",\"samples\":" + std::to_string(s.samples) +
-                  ",\"failures\":" + std::to_string(s.failures) + ",\"lastError\":");
-    AppendJsonQuoted(&tables, s.lastError);
-    tables.push_back('}');
+    std::string t("{");
+    text(&t, "table", s.table);
+    text(&t, "request", s.request);
+    number(&t, "interval", std::to_string(s.interval));
+    if (s.sampled) text(&t, "lastSample", FormatUtc(s.lastSample));
+    else number(&t, "lastSample", "null");
+    number(&t, "current", RowsCurrent(s, now) ? "true" : "false");
+    number(&t, "rows", std::to_string(s.rowCount));
+    number(&t, "samples", std::to_string(s.samples));
+    number(&t, "failures", std::to_string(s.failures));
+    text(&t, "lastError", s.lastError);
+    tables.append(tables.empty() ? "" : ",").append(t).push_back('}');
   }
   *healthy = !facts.counterDown && anyRecent;
-  std::string out("{\"status\":");
-  out.append(*healthy ? "\"healthy\"" : "\"unhealthy\"");
-  out.append(",\"agent\":{\"state\":");
-  AppendJsonQuoted(&out, facts.state);
-  out.append(",\"version\":");
-  AppendJsonQuoted(&out, facts.version);
-  out.append(",\"host\":");
-  AppendJsonQuoted(&out, facts.host);
-  out.append("},\"counterService\":{\"state\":");
-  AppendJsonQuoted(&out, facts.counterState.empty() ? "unknown" : facts.counterState);
-  out.append(",\"source\":");
-  AppendJsonQuoted(&out, facts.counterSource.empty() ? "unknown" : facts.counterSource);
+  std::string out("{");
+  text(&out, "status", *healthy ? "healthy" : "unhealthy");
+  out.append(",\"agent\":{");
+  text(&out, "state", facts.state);
+  text(&out, "version", facts.version);
+  text(&out, "host", facts.host);
+  out.append("},\"counterService\":{");
+  text(&out, "state", facts.counterState.empty() ? "unknown" : facts.counterState);
+  text(&out, "source", facts.counterSource.empty() ? "unknown" : facts.counterSource);
   out.append("},\"tables\":[" + tables + "]}\n");
   return out;
 }
