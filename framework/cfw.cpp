@@ -442,7 +442,8 @@ int cfwmain(int argc, char** argv) {
     }
     TableManager* manager = cfw::FindManager(req.table);
     if (req.kind == cfw::RequestKind::kExport && !cfw::MetricsServing()) {
-      Problem(cfw::FormatProblem(requestsPath, {req.line, "the metrics endpoint is off (OSM_METRICS_URL); not exported"}));
+      Problem(cfw::FormatProblem(requestsPath,
+                                 {req.line, "the metrics endpoint is off (OSM_METRICS_URL); not exported"}));
       continue;
     }
     RequestDetail detail = cfw::MakeDetail(manager->ApplName(), req.table.c_str(), req.name.c_str(),

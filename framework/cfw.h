@@ -8,8 +8,9 @@
 //      attribute descriptors) on the output stream;
 //   3. reads the requests file and opens every usable request; a bad line is
 //      reported with the file, the line and the reason, and skipped;
-//   4. samples reports and situations on threads of their own (one per
-//      request, so a slow table never delays another), keeps event
+//   4. samples reports, situations and exports on threads of their own (one
+//      per request, so a slow table never delays another; exported rows go
+//      to the metrics endpoint, framework/metrics_export.h), keeps event
 //      situations open for pushed rows, and hands take-action commands to the
 //      command callback of their product on threads of their own;
 //   5. returns after DCF_Shutdown, or, with OSM_EXIT_WHEN_DONE, once every
@@ -28,6 +29,7 @@
 //                       in the executable's folder
 //   OSM_EXIT_WHEN_DONE  Y, YES or 1: end when all one-shot work is done
 //   OSM_SHUTDOWN_WAIT   seconds to wait for samples in flight; default 30
+//   OSM_METRICS_URL     URL prefix of the metrics endpoint; unset: off
 #pragma once
 
 #include <string>

@@ -58,7 +58,8 @@ export OSM_FRAMEWORK_LOG="$(winepath -w "$bin/osm_framework.log")"
 export BSL_RAS1_FILE="$(winepath -w "$bin/osmagent.trc")"
 export OSM_METRICS_URL=${OSM_METRICS_URL-http://127.0.0.1:9182/}
 echo "== osmagent TEST (requests: $requests; trace: $bin/osmagent.trc)" >&2
-[ -z "$OSM_METRICS_URL" ] || echo "== metrics at ${OSM_METRICS_URL%/}/metrics, health at ${OSM_METRICS_URL%/}/health" >&2
+base=${OSM_METRICS_URL%/}
+[ -z "$base" ] || echo "== metrics at $base/metrics, health at $base/health" >&2
 # The long table definitions are left out of the terminal unless asked for.
 show() {
   if [ "${OSM_SHOW_DEFINITIONS:-0}" = 1 ]; then cat; else grep --line-buffered -v '^{"record":"table"'; fi
