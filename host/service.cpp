@@ -36,6 +36,15 @@ CRITICAL_SECTION g_handleLock;
 HANDLE hTerminateEvent = nullptr;
 HANDLE hThreadHandle = nullptr;
 char g_eventName[64] = "OSM-SHUTDOWN";
+// Control handlers running now. The SCM may hold back a SERVICE_STOPPED until
+// the control in progress is answered, while the stop handler waits for the
+// status lock to send its last STOP_PENDING: a deadlock until the SCM gives up
+// on the control (1053) and the process lives on. STOPPED waits instead.
+volatile LONG g_handlersRunning = 0;
+
+void WaitForControlHandlers() {
+  for (int i = 0; i < 500 && g_handlersRunning > 0; ++i) Sleep(10);
+}
 
 [[noreturn]] void ErrorHandler(DWORD code);
 
@@ -77,6 +86,7 @@ void terminate(DWORD code) {
   }
   LeaveCriticalSection(&g_handleLock);
   if (g_statusHandle) {
+    WaitForControlHandlers();
     RAS1_TRACE(RAS1_DETAIL, "Sending SERVICE_STOPPED status to SCM");
     SendStatusToSCM(SERVICE_STOPPED, code, 0, 0, 0);
   }
@@ -174,6 +184,8 @@ SERVICE_STATUS BuildServiceStatus(DWORD state, DWORD win32Exit, DWORD specificEx
   return s;
 }
 
+bool StatusMayFollow(DWORD current, DWORD next) { return current != SERVICE_STOPPED || next == SERVICE_STOPPED; }
+
 void ServiceStateName(DWORD state, char* text, size_t size) {
   const char* name = nullptr;
   switch (state) {
@@ -197,6 +209,13 @@ BOOL SendStatusToSCM(DWORD state, DWORD win32Exit, DWORD specificExit, DWORD che
   ServiceStateName(state, name, sizeof name);
   RAS1_TRACE(RAS1_DETAIL, "SendStatusToSCM: Sending %s status to SCM", name);
   EnterCriticalSection(&g_statusLock);
+  // Once stopped, the SCM hears nothing else (a handler that outlasted the
+  // wait in terminate), or it would wait for a stop that already happened.
+  if (!StatusMayFollow(g_status.dwCurrentState, state)) {
+    LeaveCriticalSection(&g_statusLock);
+    RAS1_TRACE(RAS1_DETAIL, "SendStatusToSCM: already stopped, %s not sent", name);
+    return TRUE;
+  }
   g_status = s;
   BOOL ok = g_statusHandle ? SetServiceStatus(g_statusHandle, &g_status) : TRUE;
   DWORD error = ok ? 0 : GetLastError();
@@ -207,6 +226,10 @@ BOOL SendStatusToSCM(DWORD state, DWORD win32Exit, DWORD specificExit, DWORD che
 
 void WINAPI ServiceCtrlHandler(DWORD code) {
   RAS1_UNIT("ServiceCtrlHandler");
+  struct Running {
+    Running() { InterlockedIncrement(&g_handlersRunning); }
+    ~Running() { InterlockedDecrement(&g_handlersRunning); }
+  } running;
   RAS1_TRACE(RAS1_DETAIL, "ServiceCtrlHandler: Invoked.");
   switch (code) {
     case SERVICE_CONTROL_STOP:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/ras1.h"
+#include "host/service.h"
 
 namespace {
 
@@ -87,6 +88,16 @@ TEST(Perflib, PresentButEmptyCounterValueStopsTheAgent) {
   EXPECT_TRUE(PerflibCountersUsable());
   BSS1_PutEnv("OSM_PERFLIB_COUNTER_SIZE=");
   EXPECT_TRUE(PerflibCountersUsable());  // Wine's own value is present and long enough
+}
+
+TEST(ServiceStatus, NothingButStoppedFollowsStopped) {
+  // The stop handler's second STOP_PENDING may come after the woken service
+  // reported STOPPED; sent, it would leave the SCM waiting on the handler.
+  EXPECT_FALSE(StatusMayFollow(SERVICE_STOPPED, SERVICE_STOP_PENDING));
+  EXPECT_FALSE(StatusMayFollow(SERVICE_STOPPED, SERVICE_RUNNING));
+  EXPECT_TRUE(StatusMayFollow(SERVICE_STOPPED, SERVICE_STOPPED));
+  EXPECT_TRUE(StatusMayFollow(SERVICE_STOP_PENDING, SERVICE_STOPPED));
+  EXPECT_TRUE(StatusMayFollow(0, SERVICE_START_PENDING));
 }
 
 }  // namespace

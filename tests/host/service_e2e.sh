@@ -17,6 +17,8 @@ cleanup() {
   "$run" "$svcctl" stop mx_agent >/dev/null 2>&1
   "$run" "$svcctl" delete mx_agent >/dev/null 2>&1
   "$run" reg delete 'HKLM\SOFTWARE\Velmor' /f >/dev/null 2>&1
+  # No registration may point into the removed folder for the next test.
+  "$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -60,16 +62,25 @@ expect "running after rereg start" "$work/out" "state: 4 "
 expect "stopped again with exit code 0" "$work/out" "state: 1 exit: 0"
 expect "rereg noticed" "$work/service.trc" "MxMain: Forcing Reregistration of DLL"
 
-# Console mode ends when OSM-SHUTDOWN is signalled by name.
+# Console mode ends when OSM-SHUTDOWN is signalled by name. The signal waits
+# until the agent serves (its framework log says so): a running agent is the
+# one to stop, not one that is still starting.
 (
   export OSM_PERF_SOURCE=system OSM_REQUESTS="$(win "$work/requests.txt")"
+  export OSM_FRAMEWORK_LOG="$(win "$work/console.log")"
   "$run" "$work/osmagent.exe" TEST >"$work/console.out" 2>"$work/console.err"
   echo "exit=$?" >>"$work/console.out"
 ) &
 console=$!
+for _ in $(seq 1 300); do
+  grep -qs "framework running" "$work/console.log" && break
+  kill -0 "$console" 2>/dev/null || break
+  sleep 0.2
+done
+expect "console mode serving" "$work/console.log" "framework running"
 "$run" "$signal" OSM-SHUTDOWN >"$work/out" 2>&1
 expect "event signalled" "$work/out" "signalled OSM-SHUTDOWN"
-for _ in $(seq 1 100); do kill -0 "$console" 2>/dev/null || break; sleep 0.2; done
+for _ in $(seq 1 300); do kill -0 "$console" 2>/dev/null || break; sleep 0.2; done
 if kill -0 "$console" 2>/dev/null; then
   fail "console mode did not end after OSM-SHUTDOWN"
   kill "$console"
