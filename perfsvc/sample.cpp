@@ -532,7 +532,9 @@ void CSample::UpdateInstances(const CPerfBlock& block, const CPerfObject& object
         rows_.clear();
         return;
       }
-      if (rows_.size() > 1) rows_.resize(1);
+      // From instances to none: every row goes, so the single row starts
+      // with a first reading instead of another instance's raw values.
+      if (rows_.size() > 1) rows_.clear();
       if (rows_.empty()) rows_.emplace_back(new CSampleRow(this, std::u16string(), columns_));
       rows_[0]->name_.clear();
       rows_[0]->seen_ = true;

@@ -278,6 +278,15 @@ TEST(SampleRows, InstanceCountsOneZeroThreeAndSingle) {
   Feed(s, Processes({{u"a", 1}, {u"b", 2}, {u"c", 3}}).Build());
   EXPECT_EQ(s.RowCount(), 3u);
   EXPECT_EQ(s.CopyRows(buffer.data(), buffer.size(), 1), 48u);
+  // From instances to none: the single row starts afresh, its rate is a
+  // first reading rather than one against instance "a".
+  BlockBuilder none;
+  none.PerfTime100nSec(10000000).Object(230).Counter(6, PERF_100NSEC_TIMER).Counter(180, PERF_COUNTER_RAWCOUNT)
+      .Values({5000001, 9});
+  Feed(s, none.Build());
+  ASSERT_EQ(s.RowCount(), 1u);
+  EXPECT_EQ(s.Row(0).Cell(1).Value(), 0.0);
+  EXPECT_EQ(s.Row(0).Cell(2).Value(), 9.0);
 
   // An object without instances always yields one row with blank names.
   BlockBuilder mem;
