@@ -145,6 +145,10 @@ int CRegistry::Position(const char* path, bool create) {
   HKEY previous = current_;
   current_ = key;
   std::memcpy(path_, newPath, std::strlen(newPath) + 1);
+  // An enumeration belongs to its key: the next key's starts at its first value,
+  // also when the last one ended on an error.
+  enumMode_ = kEnumNone;
+  enumIndex_ = 0;
   if (previous != root_ && previous != key) RegCloseKey(previous);
   return kOk;
 }

@@ -156,6 +156,20 @@ TEST_F(RegistryTest, EnumValsStatusesAndRestart) {
     else if (rc != CRegistry::kOk) break;
   }
   EXPECT_GE(small, 1);
+
+  // An enumeration that ends on a registry error (a key opened without the
+  // right to read values) leaves the next key's enumeration at its first value.
+  reg.SetAccess(KEY_ENUMERATE_SUB_KEYS);
+  ASSERT_EQ(CRegistry::kOk, reg.Position("child", false));
+  nameSize = sizeof name;
+  dataSize = sizeof data;
+  ASSERT_EQ(CRegistry::kRegistryError, reg.EnumVals(name, &nameSize, data, &dataSize, &type, &index, false));
+  reg.SetAccess(KEY_ALL_ACCESS);
+  ASSERT_EQ(CRegistry::kOk, reg.Position("..", false));
+  nameSize = sizeof name;
+  dataSize = sizeof data;
+  EXPECT_EQ(CRegistry::kOk, reg.EnumVals(name, &nameSize, data, &dataSize, &type, &index, false));
+  EXPECT_EQ(0u, index);
 }
 
 TEST_F(RegistryTest, StatusReportsAndCutsTexts) {
