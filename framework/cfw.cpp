@@ -1,6 +1,7 @@
 // The framework runtime: cfwmain, request threads, shut-down, settings.
 #include "framework/cfw.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -69,6 +70,9 @@ struct Entry {
   bool abandoned = false;   // cfwmain gave up waiting; the thread cleans up
 };
 
+// Abandoned request threads not yet gone (DCF_AbandonedRequests).
+std::atomic<int> g_abandoned{0};
+
 // Called by a request thread as it ends. An abandoned entry belongs to its
 // thread: the thread closes the request and frees the entry.
 void LeaveThread(RunState& run, Entry* e) {
@@ -83,6 +87,7 @@ void LeaveThread(RunState& run, Entry* e) {
     if (e->request) cfw::CloseRequest(e->request);
     cfw::LogLine("request " + e->req.name + " left its table after shut-down and is closed");
     delete e;
+    --g_abandoned;
   }
 }
 
@@ -179,6 +184,7 @@ void RunSampled(std::shared_ptr<RunState> run, Entry* e) {
   using clock = std::chrono::steady_clock;
   bool oneShot = e->req.kind == cfw::RequestKind::kReport && e->req.interval == 0;
   clock::time_point next = clock::now();
+  bool first = true;
   while (true) {
     {
       std::unique_lock<std::mutex> lk(run->lock);
@@ -193,8 +199,12 @@ void RunSampled(std::shared_ptr<RunState> run, Entry* e) {
       --run->pending;
       break;
     }
-    next += std::chrono::seconds(e->req.interval);
     clock::time_point now = clock::now();
+    // The first sample may wait for its table's first snapshot: the schedule
+    // starts from its answer, so the second answer does not follow at once.
+    if (first) next = now;
+    first = false;
+    next += std::chrono::seconds(e->req.interval);
     if (next < now) next = now;
   }
   LeaveThread(*run, e);
@@ -248,11 +258,13 @@ bool ReadFile(const std::string& path, std::string* text) {
 void Publish() {
   Settings& s = Config();
   std::string agent("{\"record\":\"agent\",\"product\":");
+  // DCFA_NODETYPE, when set, names the node type; otherwise the agent's own.
+  const char* nodeType = BSS1_GetEnv("DCFA_NODETYPE", 0);
   {
     std::lock_guard<std::mutex> guard(s.lock);
     cfw::AppendJsonQuoted(&agent, s.product);
     agent.append(",\"version\":" + std::to_string(s.version) + ",\"nodetype\":");
-    cfw::AppendJsonQuoted(&agent, s.nodeType);
+    cfw::AppendJsonQuoted(&agent, nodeType && *nodeType ? std::string(nodeType) : s.nodeType);
   }
   agent.append(",\"host\":");
   cfw::AppendJsonQuoted(&agent, DCF_GetNodeSystemName());
@@ -370,6 +382,8 @@ int DCF_Shutdown(int how) {
   }
   return DCF_OK;
 }
+
+int DCF_AbandonedRequests(void) { return g_abandoned.load(); }
 
 int cfwmain(int argc, char** argv) {
   RAS1_ENTRY("cfwmain");
@@ -515,7 +529,10 @@ int cfwmain(int argc, char** argv) {
       {
         std::lock_guard<std::mutex> lk(run->lock);
         finished = e->finished;
-        if (!finished) e->abandoned = true;
+        if (!finished) {
+          e->abandoned = true;
+          ++g_abandoned;
+        }
       }
       if (!finished) {
         Problem("request " + e->req.name + " is still inside its table after " +

@@ -81,6 +81,9 @@ int DCF_SetAffinityVersion(int version);
 int cfwmain(int argc, char** argv);
 // Makes cfwmain return (also when called before cfwmain has started).
 int DCF_Shutdown(int how);
+// Request threads that cfwmain stopped waiting for (OSM_SHUTDOWN_WAIT) and
+// that are still inside their tables; what they use must outlive them.
+int DCF_AbandonedRequests(void);
 // Writes the host name into buffer (at most width - 1 bytes, then a NUL).
 // 0, or DCF_E_BADARG.
 int DetermineLocalHost(char* buffer, int width);

@@ -136,6 +136,56 @@ bool ParseCondition(const std::vector<Token>& tokens, std::size_t pos, Condition
   }
 }
 
+void AppendUtf8(std::string* out, std::uint32_t c) {
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// UTF-16 text after its byte-order mark as UTF-8; a lone surrogate or an odd
+// last byte becomes U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
+  std::string out;
+  auto unit = [&](std::size_t i) -> std::uint32_t {
+    unsigned char a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  std::size_t i = 2;
+  for (; i + 1 < bytes.size(); i += 2) {
+    std::uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(&out, c);
+  }
+  if (i < bytes.size()) AppendUtf8(&out, 0xFFFD);
+  return out;
+}
+
+// Windows editors write a byte-order mark: UTF-8's is skipped, and UTF-16
+// (Notepad's "Unicode") is read as the text it holds.
+std::string RequestsText(const std::string& bytes) {
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+  if (bytes.compare(0, 2, "\xFF\xFE") == 0) return Utf16ToUtf8(bytes, false);
+  if (bytes.compare(0, 2, "\xFE\xFF") == 0) return Utf16ToUtf8(bytes, true);
+  return bytes;
+}
+
 }  // namespace
 
 int SampleTypeOf(RequestKind kind) {
@@ -308,7 +358,8 @@ bool CheckRequest(ParsedRequest* req, const SchemaLookup& lookup, std::string* e
   return true;
 }
 
-ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup) {
+ParsedRequests ParseRequests(const std::string& file, const SchemaLookup& lookup) {
+  const std::string text = RequestsText(file);
   ParsedRequests out;
   std::set<std::string> names;
   std::map<std::string, std::string> exported;  // table, request

@@ -94,8 +94,9 @@ struct ParsedRequests {
   std::vector<RequestProblem> problems;  // skipped lines
 };
 
-// Reads a whole file's text (lines end with LF or CRLF).
-ParsedRequests ParseRequests(const std::string& text, const SchemaLookup& lookup);
+// Reads a whole file (lines end with LF or CRLF). A UTF-8 byte-order mark is
+// skipped; a file that starts with a UTF-16 one is read as UTF-16.
+ParsedRequests ParseRequests(const std::string& file, const SchemaLookup& lookup);
 
 // "FILE(LINE): MESSAGE"
 std::string FormatProblem(const std::string& file, const RequestProblem& problem);

@@ -274,6 +274,32 @@ TEST_F(Framework, ShutdownIsBoundedWhenASampleHangs) {
   EXPECT_EQ(0, osmtest::insideSample.load());
 }
 
+TEST_F(Framework, RepeatingAnswersStayApartAfterASlowFirstSample) {
+  // The first sample waits (as for a table's first snapshot); the answers
+  // after it still keep the interval.
+  std::mutex m;
+  std::vector<std::chrono::steady_clock::time_point> answered;
+  {
+    std::lock_guard<std::mutex> guard(osmtest::TheScript().lock);
+    osmtest::TheScript().inside = [&] {
+      std::lock_guard<std::mutex> g(m);
+      if (answered.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(800));
+      answered.push_back(std::chrono::steady_clock::now());
+    };
+  }
+  Requests("report R1 OSMTEST every 1\n");
+  Start();
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> g(m);
+    return answered.size() >= 3;
+  }, 8000));
+  Stop();
+  std::lock_guard<std::mutex> g(m);
+  for (std::size_t i = 1; i < answered.size(); ++i)
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(answered[i] - answered[i - 1]).count(), 900)
+        << "answer " << i;
+}
+
 TEST_F(Framework, ShutdownBeforeStartEndsTheNextRunAtOnce) {
   Requests("situation S1 OSMTEST every 60 where COUNT GE 0\n");
   DCF_Shutdown(1);

@@ -153,6 +153,25 @@ TEST(Requests, BadLinesAreReportedWithTheirLineAndSkipped) {
   EXPECT_EQ("table OSMTEST is already exported by X", dup.problems[0].message);
 }
 
+TEST(Requests, FilesWrittenByWindowsEditors) {
+  // UTF-8 with a byte-order mark, and UTF-16 in both byte orders; the value
+  // "\u00e9t\u00e9" is two-byte UTF-8 from one UTF-16 unit per letter.
+  const std::string latin1 = "report R1 OSMTEST\r\nreport R2 OSMTEST where NAME EQ \"\xE9t\xE9\"\r\n";
+  std::string le("\xFF\xFE", 2), be("\xFE\xFF", 2);
+  for (char c : latin1) {
+    le += std::string{c, '\0'};
+    be += std::string{'\0', c};
+  }
+  const std::string utf8 = "\xEF\xBB\xBFreport R1 OSMTEST\r\nreport R2 OSMTEST where NAME EQ \"\xC3\xA9t\xC3\xA9\"\r\n";
+  for (const std::string& file : {utf8, le, be}) {
+    cfw::ParsedRequests p = cfw::ParseRequests(file, Lookup);
+    ASSERT_EQ(0u, p.problems.size()) << p.problems[0].message;
+    ASSERT_EQ(2u, p.requests.size());
+    EXPECT_EQ("R1", p.requests[0].name);
+    EXPECT_EQ("\xC3\xA9t\xC3\xA9", p.requests[1].condition[0][0].value);
+  }
+}
+
 std::string Text(const char* bytes, std::size_t n, bool utf8) {
   std::string out;
   cfw::AppendJsonText(&out, bytes, n, utf8);

@@ -79,6 +79,7 @@ void ResetScript() {
   s.sleepMs = 0;
   s.failRequest.clear();
   s.result = 0;
+  s.inside = nullptr;
   s.destroyedNames.clear();
 }
 
@@ -107,6 +108,7 @@ int osm_osmtest_agent::TakeSample() {
   std::vector<osmtest::Row> rows;
   int sleepMs, result;
   bool fail;
+  std::function<void()> inside;
   {
     osmtest::Script& s = osmtest::TheScript();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -114,9 +116,11 @@ int osm_osmtest_agent::TakeSample() {
     sleepMs = s.sleepMs;
     fail = !s.failRequest.empty() && s.failRequest == detail.name;
     result = s.result;
+    inside = s.inside;
   }
   _data.count = 0;
   if (sleepMs) std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+  if (inside) inside();
   if (fail) {
     --osmtest::insideSample;
     throw std::runtime_error("collector failed");

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ struct Script {
   int sleepMs = 0;        // time spent inside TakeSample
   std::string failRequest;  // TakeSample of this request throws
   int result = 0;         // TakeSample's return value
+  std::function<void()> inside;  // called inside each TakeSample, after the sleep
   std::vector<std::string> destroyedNames;  // requests, in order of destruction
 };
 Script& TheScript();
