@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "framework/ras1.h"
 
@@ -14,6 +15,19 @@ bool LoadAgentString(UINT id, char* buffer, int size) {
 }
 
 namespace {
+
+// Writes formatted message text as lines. FormatMessage ends lines in CR LF,
+// and the text-mode stream turns every LF into CR LF again: keep the LF only.
+void PutLines(const char* text) {
+  std::string lines;
+  for (const char* p = text; *p; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') continue;
+    lines.push_back(*p);
+  }
+  while (!lines.empty() && (lines.back() == '\n' || lines.back() == '\r')) lines.pop_back();
+  std::fprintf(stdout, "%s\n", lines.c_str());
+  std::fflush(stdout);
+}
 
 // Formats the message text with up to three inserts; every insert that the
 // text can name (%1..%3) is supplied, so FormatMessage never reads past them.
@@ -31,8 +45,7 @@ void Print(UINT messageId, const char* insert2, const char* insert3) {
     std::fprintf(stderr, "Format Message Result:%lu\n", static_cast<unsigned long>(GetLastError()));
     std::fflush(stderr);
   }
-  std::fprintf(stdout, "%s\n", out);
-  std::fflush(stdout);
+  PutLines(out);
   RAS1_TRACE(RAS1_DETAIL, "%s", out);
 }
 
@@ -59,7 +72,6 @@ void MessageFromSystem(DWORD code) {
     std::fprintf(stderr, "Format Message Result:%lu\n", static_cast<unsigned long>(GetLastError()));
     std::fflush(stderr);
   }
-  std::fprintf(stdout, "%s", out);
-  std::fflush(stdout);
+  if (n > 0) PutLines(out);
   RAS1_TRACE(RAS1_DETAIL, "MessageFromSystem: %s", out);
 }

@@ -56,6 +56,24 @@ void TraceEnvironment() {
   }
 }
 
+// A start-up failure: noted for the service's exit code, then returned.
+int Fail(int rc, StartFailure why) {
+  InterlockedExchange(&g_startFailure, why);
+  return rc;
+}
+
+}  // namespace
+
+std::string RegistryText(const char* data, DWORD size, DWORD capacity) {
+  // The registry need not store the terminator, nor the system add one.
+  std::size_t n = size < capacity ? size : capacity;
+  std::size_t end = 0;
+  while (end < n && data[end] != '\0') ++end;
+  return std::string(data, end);
+}
+
+namespace {
+
 // Reads CRXRTE_DIR from the agent defaults, in the native then the 32-bit view.
 void LoadRuntimeDirectory() {
   RAS1_UNIT("MxMain");
@@ -69,8 +87,7 @@ void LoadRuntimeDirectory() {
   DWORD size = 1024, type = 0;
   if (RegQueryValueExA(key, "CRXRTE_DIR", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
       (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    value[size <= 1024 ? size : 1024] = '\0';  // the registry need not store the terminator
-    std::string assignment = std::string("CRXRTE_DIR=") + value;
+    std::string assignment = "CRXRTE_DIR=" + RegistryText(value, size, 1024);
     BSS1_PutEnv(assignment.c_str());
   } else {
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Failed reading CRXRTE_DIR\n");
@@ -161,11 +178,10 @@ int LoadEnvironment(HKEY root, const char* base, const char* path) {
         }
         if (status != CRegistry::kOk) break;
         if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
-        data[dataSize <= 2048 ? dataSize : 2048] = '\0';  // end at the returned length
-        std::string value = data;
+        std::string value = RegistryText(data, dataSize, 2048);
         if (type == REG_EXPAND_SZ) {
           char expanded[2048];
-          DWORD n = ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
+          DWORD n = ExpandEnvironmentStringsA(value.c_str(), expanded, sizeof expanded);
           if (n == 0 || n > sizeof expanded) {
             RAS1_TRACE(RAS1_ERROR, "Environment value %s could not be expanded and was skipped", name);
             continue;
@@ -329,7 +345,7 @@ int LoadAgents() {
 int MxMain(int, char**) {
   RAS1_UNIT("MxMain");
   RAS1_TRACE(RAS1_DETAIL, "MxMain: Entry");
-  if (!PerflibCountersUsable()) return -1;
+  if (!PerflibCountersUsable()) return Fail(-1, kStartCountersCorrupt);
 
   int envRc = LoadEnvironment(HKEY_LOCAL_MACHINE, kVendorKey, "OSM\\Ver610\\Primary");
   if (envRc != CRegistry::kOk)
@@ -355,7 +371,7 @@ int MxMain(int, char**) {
     CoUninitialize();
     std::fprintf(stderr, "MxMain: EXITING due to COM initialization failure\n");
     RAS1_TRACE(RAS1_ERROR, "MxMain: EXITING due to COM initialization failure\n");
-    return -1;
+    return Fail(-1, kStartNoCom);
   }
   RAS1_TRACE(RAS1_DETAIL, "MxMain: COM initialized");
 
@@ -376,7 +392,7 @@ int MxMain(int, char**) {
       std::fprintf(stderr, "MxMain: Null class id, EXITING\n");
       g_kounterExists = false;
       CoUninitialize();
-      return -1;
+      return Fail(-1, kStartNoClassId);
     }
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Creating an instance of Kounter");
     IOsmKount* kount = nullptr;
@@ -393,9 +409,12 @@ int MxMain(int, char**) {
       RAS1_TRACE(RAS1_ERROR, "MxMain: EXITING");
       g_kounterExists = false;
       CoUninitialize();
-      return -2;
+      return Fail(-2, kStartNoCounterObject);
     }
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Kounter instance created");
+    // The counter object's module tells its own copy of the framework layer;
+    // the agent's framework must carry the node type too.
+    if (BSS1_GetEnv("DCFA_NODETYPE", 0) == nullptr) DCF_SetNodeType("nt");
     try {
       hr = kount->Initialize(g_osmGlobalInterval, 0, nullptr);
     } catch (const std::bad_alloc& e) {
@@ -405,14 +424,14 @@ int MxMain(int, char**) {
       RAS1_TRACE(RAS1_ERROR, "MxMain: EXITING\n");
       kount->Release();
       g_kounterExists = false;
-      return -3;
+      return Fail(-3, kStartCounterInitFailed);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "MxMain: Kounter Initialize standard exception - %s\n", e.what());
       RAS1_TRACE(RAS1_ERROR, "MxMain: Kounter Initialize standard exception - %s", e.what());
       RAS1_TRACE(RAS1_ERROR, "MxMain: EXITING");
       kount->Release();
       g_kounterExists = false;
-      return -3;
+      return Fail(-3, kStartCounterInitFailed);
     } catch (...) {
       int err = errno;
       DWORD last = GetLastError();
@@ -423,7 +442,7 @@ int MxMain(int, char**) {
                  static_cast<unsigned long>(last), static_cast<unsigned long>(last));
       kount->Release();
       g_kounterExists = false;
-      return -3;
+      return Fail(-3, kStartCounterInitFailed);
     }
     if (FAILED(hr)) {
       g_kounterExists = false;
@@ -432,48 +451,63 @@ int MxMain(int, char**) {
       kount->Release();
       CoUninitialize();
       RAS1_TRACE(RAS1_ERROR, "MxMain: EXITING");
-      return -3;
+      return Fail(-3, kStartCounterInitFailed);
     }
     g_osmKount = kount;
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Kounter initialized");
   }
 
-  unsigned id = 0;
-  uintptr_t thread = _beginthreadex(nullptr, 0, InvokeFW, nullptr, 0, &id);
-  DWORD waitResult = 0;
-  if (!thread) {
-    // Without the framework there is nothing to serve: report and fail.
-    RAS1_TRACE(RAS1_ERROR, "MxMain: framework thread could not be started, errno %d", errno);
-    std::fprintf(stderr, "MxMain: framework thread could not be started\n");
-    waitResult = static_cast<DWORD>(-4);
-  } else {
-    InterlockedExchange(&g_frameworkRunning, 1);
-    RAS1_TRACE(RAS1_DETAIL, "MxMain: framework thread started.");
-    RAS1_TRACE(RAS1_DETAIL, "MxMain: InvokeFW will run as thread ID: %u[%.8x] (Handle: %.8llx)", id, id,
-               static_cast<unsigned long long>(thread));
-    HANDLE h = reinterpret_cast<HANDLE>(thread);
-    waitResult = WaitForFramework(h);
-    if (waitResult != 0) {
-      // The wait itself failed while the framework may still run: stop it and
-      // let it finish before the counter object goes away under it.
-      DCF_Shutdown(1);
-      WaitForSingleObject(h, INFINITE);
-      InterlockedExchange(&g_frameworkRunning, 0);
-    }
-    CloseHandle(h);
-  }
+  int waitResult = RunFramework(_beginthreadex);
 
   if (g_kounterExists && g_osmKount) {
     g_kounterExists = false;
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Termination commencing");
     StopService();
-    IOsmKount* kount = g_osmKount;
-    g_osmKount = nullptr;
-    kount->Terminate();
-    kount->Release();
-    CoUninitialize();
+    if (ReleaseCounterObject()) CoUninitialize();
     RAS1_TRACE(RAS1_DETAIL, "MxMain: Termination concluded");
   }
   RAS1_TRACE(RAS1_DETAIL, "MxMain: EXITING");
+  return waitResult;
+}
+
+int RunFramework(ThreadStarter start) {
+  RAS1_UNIT("MxMain");
+  unsigned id = 0;
+  uintptr_t thread = start(nullptr, 0, InvokeFW, nullptr, 0, &id);
+  if (!thread) {
+    // Without the framework there is nothing to serve: report and fail.
+    RAS1_TRACE(RAS1_ERROR, "MxMain: framework thread could not be started, errno %d", errno);
+    std::fprintf(stderr, "MxMain: framework thread could not be started\n");
+    return Fail(-4, kStartNoFramework);
+  }
+  InterlockedExchange(&g_frameworkRunning, 1);
+  RAS1_TRACE(RAS1_DETAIL, "MxMain: framework thread started.");
+  RAS1_TRACE(RAS1_DETAIL, "MxMain: InvokeFW will run as thread ID: %u[%.8x] (Handle: %.8llx)", id, id,
+             static_cast<unsigned long long>(thread));
+  HANDLE h = reinterpret_cast<HANDLE>(thread);
+  DWORD waitResult = WaitForFramework(h);
+  if (waitResult != 0) {
+    // The wait itself failed while the framework may still run: stop it and
+    // let it finish before the counter object goes away under it.
+    DCF_Shutdown(1);
+    WaitForSingleObject(h, INFINITE);
+    InterlockedExchange(&g_frameworkRunning, 0);
+  }
+  CloseHandle(h);
   return static_cast<int>(waitResult);
+}
+
+bool ReleaseCounterObject() {
+  RAS1_UNIT("MxMain");
+  if (int left = DCF_AbandonedRequests()) {
+    RAS1_TRACE(RAS1_ERROR, "MxMain: %d request(s) still inside their tables; the counter object stays alive", left);
+    return false;
+  }
+  IOsmKount* kount = g_osmKount;
+  g_osmKount = nullptr;
+  if (kount) {
+    kount->Terminate();
+    kount->Release();
+  }
+  return true;
 }

@@ -17,6 +17,7 @@
 
 volatile LONG g_frameworkRunning = 0;
 volatile LONG g_reregister = 0;
+volatile LONG g_startFailure = 0;
 
 namespace {
 
@@ -71,7 +72,9 @@ void WaitForTerminateEvent() {
   CloseHandle(copy);
 }
 
-void terminate(DWORD code) {
+// specific: the service-specific exit code SERVICE_STOPPED carries (a
+// StartFailure); with one, the Win32 exit code is ERROR_SERVICE_SPECIFIC_ERROR.
+void terminate(DWORD code, DWORD specific = 0) {
   RAS1_UNIT("terminate");
   RAS1_TRACE(RAS1_DETAIL, "terminate: Terminate request received.");
   RAS1_TRACE(RAS1_DETAIL, "Termination code: %.8lx", static_cast<unsigned long>(code));
@@ -88,7 +91,7 @@ void terminate(DWORD code) {
   if (g_statusHandle) {
     WaitForControlHandlers();
     RAS1_TRACE(RAS1_DETAIL, "Sending SERVICE_STOPPED status to SCM");
-    SendStatusToSCM(SERVICE_STOPPED, code, 0, 0, 0);
+    SendStatusToSCM(SERVICE_STOPPED, code, specific, 0, 0);
   }
   EnterCriticalSection(&g_handleLock);
   if (hThreadHandle) {
@@ -359,7 +362,8 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   RAS1_TRACE(RAS1_DETAIL, "ServiceMain: Marked service as running. Now waiting for terminate event\n");
   WaitForTerminateEvent();
   RAS1_TRACE(RAS1_DETAIL, "ServiceMain: Returned from termination event wait");
-  terminate(0);
+  // A start-up that failed must not look like an orderly stop to the SCM.
+  terminate(0, static_cast<DWORD>(g_startFailure));
 }
 
 int AgentMain(int argc, char** argv) {
@@ -432,6 +436,10 @@ int AgentMain(int argc, char** argv) {
       WaitForTerminateEvent();
       RAS1_TRACE(RAS1_DETAIL, "Main: Returned from main wait");
       terminate(0);
+      if (g_startFailure) {
+        RAS1_TRACE(RAS1_ERROR, "Main: the agent did not start (reason %ld)", static_cast<long>(g_startFailure));
+        throw static_cast<int>(kEndError);
+      }
     }
   } catch (int state) {
     endState = state;

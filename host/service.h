@@ -8,6 +8,7 @@
 // Process-wide flags shared with the start-up routine (MxMain).
 extern volatile LONG g_frameworkRunning;  // 1 while the framework thread runs
 extern volatile LONG g_reregister;        // service argument "rereg" was given
+extern volatile LONG g_startFailure;      // StartFailure of MxMain, 0 while none
 
 // How the first command-line argument selects the mode.
 enum StartOption { kStartService, kStartConsole, kStartBadOption };

@@ -40,7 +40,9 @@ expect "dispatcher exit code 1063" "$work/out" "exit code: 1063"
 OSM_PERFLIB_COUNTER_SIZE=0 "$run" "$exitcode" "$(win "$agent")" test >"$work/out" 2>"$work/err"
 expect "console mode message" "$work/out" "OSMI101: Starting "
 absent "no counter service with corrupt counters" "$work/out" "OSME106"
-expect "corrupt counters end console mode normally" "$work/out" "exit code: 0"
+expect "corrupt counters end console mode with an error" "$work/out" "exit code: 1"
+# Each console line ends in one line end, also when the output is a file.
+if grep -q $'\r\r' "$work/out"; then fail "console lines end in CR CR LF"; else pass "console line ends"; fi
 
 # The counter service is neither registered nor loadable: 10106, then 10104.
 # (Unregistered through a real copy, whatever an earlier test registered.)
@@ -50,6 +52,7 @@ expect "console mode with 1" "$work/out" "OSMI101: Starting "
 expect "load failure message" "$work/out" "OSME106: Unable to Load DLL during registration"
 expect "null class id message" "$work/out" "OSME104: Failed to register the DLL"
 expect "null class id on stderr" "$work/err" "MxMain: Null class id, EXITING"
+expect "failed start ends in error" "$work/out" "exit code: 1"
 
 echo "agent end-to-end: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fstream>
 #include <string>
+#include <thread>
 
+#include "framework/cfw.h"
+#include "framework/osmtest_table.h"
 #include "framework/ras1.h"
 #include "host/service.h"
+#include "perfclient/kount_test_base.h"
+#include "perfclient/osmclient.h"
 
 namespace {
 
@@ -39,6 +47,7 @@ class EnvironmentTest : public ::testing::Test {
     PutRaw("OSM\\Ver610\\Primary\\Environment", "OSMENV_DWORD", REG_DWORD, &number, sizeof number);
     std::string longValue(3000, 'x');  // longer than the 2048-byte data buffer
     Put("OSM\\Ver610\\Primary\\Environment", "OSMENV_LONG", REG_SZ, longValue.c_str());
+    Put("OSM\\Ver610\\Primary\\Environment", "OSMENV_AFTER_LONG", REG_SZ, "after");
     // Stored without its terminator: must still end at the returned length.
     PutRaw("OSM\\Ver610\\Environment", "OSMENV_NOTERM", REG_SZ, "abc", 3);
     BSS1_PutEnv("OSMENV_BASE=C:\\agent");
@@ -72,6 +81,15 @@ TEST_F(EnvironmentTest, DeepestLevelFirstThenUpToButNotIncludingTheBase) {
   EXPECT_EQ("<unset>", Env("OSMENV_TOP"));
   EXPECT_EQ("<unset>", Env("OSMENV_DWORD"));  // other types are ignored
   EXPECT_EQ("<unset>", Env("OSMENV_LONG"));   // too long: skipped, the rest still applied
+  EXPECT_EQ("after", Env("OSMENV_AFTER_LONG"));
+}
+
+TEST(RegistryText, EndsAtTheReturnedLength) {
+  // CRXRTE_DIR and the environment values: the buffer's bytes past the
+  // returned size are not part of the value.
+  EXPECT_EQ("abc", RegistryText("abcxyz", 3, 1024));
+  EXPECT_EQ("abc", RegistryText("abc\0yz", 6, 1024));
+  EXPECT_EQ("ab", RegistryText("abcxyz", 6, 2));
 }
 
 TEST_F(EnvironmentTest, MissingPathIsReported) {
@@ -88,6 +106,77 @@ TEST(Perflib, PresentButEmptyCounterValueStopsTheAgent) {
   EXPECT_TRUE(PerflibCountersUsable());
   BSS1_PutEnv("OSM_PERFLIB_COUNTER_SIZE=");
   EXPECT_TRUE(PerflibCountersUsable());  // Wine's own value is present and long enough
+}
+
+TEST(StartUp, AFrameworkThreadThatCannotStartFailsTheStart) {
+  ThreadStarter refuse = [](void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) -> uintptr_t {
+    return 0;
+  };
+  g_startFailure = 0;
+  EXPECT_EQ(-4, RunFramework(refuse));
+  EXPECT_EQ(kStartNoFramework, g_startFailure);
+  EXPECT_EQ(0, g_frameworkRunning);
+  g_startFailure = 0;
+}
+
+// A counter service whose sample copy waits at a gate, and that notes any
+// use after Terminate.
+class GatedKount : public KountTestBase {
+ public:
+  HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> terminated{false}, released{false}, usedAfterTerminate{false};
+  ~GatedKount() override { CloseHandle(gate); }
+  HRESULT STDMETHODCALLTYPE SampleLockedData(OSMSAMPLE, int, UINT* needed, void*) override {
+    WaitForSingleObject(gate, 10000);
+    if (terminated) usedAfterTerminate = true;
+    *needed = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Terminate() override {
+    terminated = true;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    released = true;
+    return 0;
+  }
+};
+
+int LoadOsmtest() { return osm_osmtest_init(); }
+
+TEST(CounterObject, OutlivesARequestLeftInsideItAtShutdown) {
+  GatedKount kount;
+  g_osmKount = &kount;
+  osmtest::ResetScript();
+  osmtest::TheScript().inside = [] {
+    UINT needed = 0;
+    g_osmKount->SampleLockedData(0, 0, &needed, nullptr);
+  };
+  std::string requests = ::testing::TempDir() + "mxmain_counter.req";
+  std::ofstream(requests) << "report R1 OSMTEST\n";
+  BSS1_PutEnv(("OSM_REQUESTS=" + requests).c_str());
+  BSS1_PutEnv(("OSM_OUTPUT=" + ::testing::TempDir() + "mxmain_counter.jsonl").c_str());
+  BSS1_PutEnv("OSM_SHUTDOWN_WAIT=0");
+  DCF_RegisterAgentLoader(&LoadOsmtest);
+  int destroyed = osmtest::destroyed;
+  char name[] = "mx_agent";
+  char* argv[] = {name, nullptr};
+  std::thread framework([&] { cfwmain(1, argv); });
+  while (osmtest::insideSample == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  DCF_Shutdown(1);
+  framework.join();  // gave up on R1, still waiting inside the counter object
+
+  EXPECT_FALSE(ReleaseCounterObject());
+  EXPECT_FALSE(kount.terminated);
+  SetEvent(kount.gate);
+  while (DCF_AbandonedRequests() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_FALSE(kount.usedAfterTerminate);
+  EXPECT_EQ(destroyed + 1, osmtest::destroyed);
+  // Once the request has left, the object goes as usual.
+  EXPECT_TRUE(ReleaseCounterObject());
+  EXPECT_TRUE(kount.terminated && kount.released);
+  EXPECT_EQ(nullptr, g_osmKount);
+  osmtest::ResetScript();
 }
 
 TEST(ServiceStatus, NothingButStoppedFollowsStopped) {

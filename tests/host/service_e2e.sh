@@ -62,6 +62,20 @@ expect "running after rereg start" "$work/out" "state: 4 "
 expect "stopped again with exit code 0" "$work/out" "state: 1 exit: 0"
 expect "rereg noticed" "$work/service.trc" "MxMain: Forcing Reregistration of DLL"
 
+# A start-up that fails is no orderly stop: without a counter service to
+# create, the service stops with its own exit code 10104 (OSME104).
+"$run" regsvr32 /s /u "$(win "$work/osmperf.dll")" >/dev/null 2>&1
+mv "$work/osmperf.dll" "$work/osmperf.dll.away"
+"$run" "$svcctl" start mx_agent >"$work/out" 2>&1
+for _ in $(seq 1 50); do
+  grep -q "state: 1 " "$work/out" && break
+  sleep 0.2
+  "$run" "$svcctl" query mx_agent >"$work/out" 2>&1
+done
+expect "failed start reported" "$work/out" "state: 1 exit: 1066 specific: 10104"
+mv "$work/osmperf.dll.away" "$work/osmperf.dll"
+"$run" regsvr32 /s "$(win "$work/osmperf.dll")" || fail "regsvr32 again"
+
 # Console mode ends when OSM-SHUTDOWN is signalled by name. The signal waits
 # until the agent serves (its framework log says so): a running agent is the
 # one to stop, not one that is still starting.

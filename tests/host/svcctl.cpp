@@ -5,7 +5,7 @@
 //   svcctl query NAME               current state
 //   svcctl stop NAME                stop and wait for STOPPED
 //   svcctl delete NAME
-// Prints "state: N exit: E" after start, control, query and stop; exits 0 when
+// Prints "state: N exit: E specific: S" after start, control, query and stop; exits 0 when
 // the call succeeded.
 #include <windows.h>
 
@@ -22,8 +22,8 @@ int Fail(const char* what) {
 }
 
 void Print(const SERVICE_STATUS& s) {
-  std::printf("state: %lu exit: %lu\n", static_cast<unsigned long>(s.dwCurrentState),
-              static_cast<unsigned long>(s.dwWin32ExitCode));
+  std::printf("state: %lu exit: %lu specific: %lu\n", static_cast<unsigned long>(s.dwCurrentState),
+              static_cast<unsigned long>(s.dwWin32ExitCode), static_cast<unsigned long>(s.dwServiceSpecificExitCode));
 }
 
 bool WaitFor(SC_HANDLE service, DWORD wanted, DWORD seconds, SERVICE_STATUS* s) {
