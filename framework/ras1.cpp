@@ -181,6 +181,36 @@ void Rotate(TraceState& st) {
 }
 
 // Writes one finished line under the file lock, so lines never interleave.
+void WriteOwn(const std::string& out) {
+  TraceState& st = State();
+  std::lock_guard<std::mutex> guard(st.fileLock);
+  std::FILE* f = Destination(st);
+  if (!f) return;
+  std::fwrite(out.data(), 1, out.size(), f);
+  std::fflush(f);
+  ++st.lines;
+  if (f != stderr) {
+    st.written += out.size();
+    if (st.written > st.maxSize) Rotate(st);
+  }
+}
+
+#ifdef _WIN32
+typedef void (*LineWriter)(const char* line, std::size_t length);
+
+// The executable's writer when this copy is another module's (osmperf.dll in
+// osmagent.exe): lines of both then share one lock and one open file, which
+// rotation can rename. Null in the executable itself or when it has none.
+LineWriter ProcessWriter() {
+  static const LineWriter writer = [] {
+    FARPROC p = GetProcAddress(GetModuleHandleA(nullptr), "RAS1_ProcessWriteLine");
+    LineWriter w = reinterpret_cast<LineWriter>(reinterpret_cast<void*>(p));
+    return w == &RAS1_ProcessWriteLine ? nullptr : w;
+  }();
+  return writer;
+}
+#endif
+
 void WriteLine(RAS1_EPB* unit, int line, const char* text, std::size_t length) {
   using namespace std::chrono;
   auto now = system_clock::now();
@@ -206,18 +236,13 @@ void WriteLine(RAS1_EPB* unit, int line, const char* text, std::size_t length) {
   out.append(head, static_cast<std::size_t>(h));
   out.append(text, length);
   out.push_back('\n');
-
-  TraceState& st = State();
-  std::lock_guard<std::mutex> guard(st.fileLock);
-  std::FILE* f = Destination(st);
-  if (!f) return;
-  std::fwrite(out.data(), 1, out.size(), f);
-  std::fflush(f);
-  ++st.lines;
-  if (f != stderr) {
-    st.written += out.size();
-    if (st.written > st.maxSize) Rotate(st);
+#ifdef _WIN32
+  if (LineWriter writer = ProcessWriter()) {
+    writer(out.data(), out.size());
+    return;
   }
+#endif
+  WriteOwn(out);
 }
 
 void VPrint(RAS1_EPB* unit, int line, const char* format, va_list args) {
@@ -302,6 +327,10 @@ unsigned long long RAS1_LinesWritten() {
   std::lock_guard<std::mutex> guard(st.fileLock);
   return st.lines;
 }
+
+#ifdef _WIN32
+void RAS1_ProcessWriteLine(const char* line, std::size_t length) { WriteOwn(std::string(line, length)); }
+#endif
 
 void RAS1_Printf(RAS1_EPB* unit, int line, const char* format, ...) {
   va_list args;

@@ -87,6 +87,14 @@ void RAS1_Close();
 // Lines written since the process started.
 unsigned long long RAS1_LinesWritten();
 
+#ifdef _WIN32
+// The executable and each DLL carry their own copy of this layer. The
+// executable exports its writer under this name, and the copies in its DLLs
+// hand it their finished lines: one file, one lock, one rotation per process
+// (the executable's destination and size limit apply).
+extern "C" __declspec(dllexport) void RAS1_ProcessWriteLine(const char* line, std::size_t length);
+#endif
+
 // The value of an environment variable, or null. The returned text stays valid
 // for the life of the process.
 const char* BSS1_GetEnv(const char* name, int reserved);
