@@ -300,54 +300,6 @@ TEST_F(PrintSelf, DumpsRequestThresholdsAndRowsAtFlowLevelOnly) {
   EXPECT_EQ(expected, m);
 }
 
-TEST_F(PrintSelf, CatalogueTablesPrintEachFieldType) {
-  RAS1_Configure("ERROR,osm_nt*=FLOW");
-  const osm::TableDef* mem = osm::FindTable("NTMEMORY");
-  const osm::TableDef* page = osm::FindTable("NTPAGEFILE");
-  ASSERT_TRUE(mem && page);
-  ContextInfo c = cfw::NewContext(nullptr);
-  RequestDetail d = cfw::MakeDetail("OSM", "NTMEMORY", "M", 60, 3);
-  NullAgent<osm_ntmemory_base> m(d, c, nullptr);
-  EXPECT_EQ(static_cast<int>(mem->rowSize), m._data.rowSize);
-  std::vector<char> row(mem->rowSize, ' ');
-  for (std::uint32_t i = 0; i < mem->attrCount; ++i) {
-    const osm::AttrDef& a = mem->attrs[i];
-    if (a.type == osm::kAttrInt64) {
-      long long v = 4294967296LL + i;
-      std::memcpy(&row[a.offset], &v, 8);
-    }
-  }
-  m.InsertRow(row.data());
-  m.PrintSelf();
-
-  RequestDetail dp = cfw::MakeDetail("OSM", "NTPAGEFILE", "P", 0, 3);
-  NullAgent<osm_ntpagefile_base> p(dp, c, nullptr);
-  std::vector<char> prow(page->rowSize, 'x');
-  std::int32_t usage = 12;
-  std::memcpy(&prow[152], &usage, 4);  // USAGE
-  p.InsertRow(prow.data());
-  p.PrintSelf();
-
-  std::vector<std::string> msgs = Messages();
-  auto has = [&msgs](const std::string& s) {
-    for (const std::string& m : msgs)
-      if (m == s) return true;
-    return false;
-  };
-  EXPECT_TRUE(has("\t::appl=OSM,table=NTMEMORY,interval=60000,samptype=3"));
-  for (std::uint32_t i = 0; i < mem->attrCount; ++i) {
-    const osm::AttrDef& a = mem->attrs[i];
-    if (a.type != osm::kAttrInt64) continue;
-    std::string lower(a.name);
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    EXPECT_TRUE(has("\t\t" + lower + "=" + std::to_string(4294967296LL + i))) << lower;
-  }
-  EXPECT_TRUE(has("\t\tusage=12"));
-  EXPECT_TRUE(has("\t\tinstcname=\"" + std::string(64, 'x') + "\""));
-  EXPECT_TRUE(has("\t\tuinstcname=\"" + std::string(392, 'x') + "\""));
-  EXPECT_EQ(0u, msgs[0].find("osm_ntmemory_base @"));
-}
-
 TEST(DeliverRows, ReachesEveryOpenSituationButNoReport) {
   std::string out = ::testing::TempDir() + "deliverrows.jsonl";
   std::remove(out.c_str());
