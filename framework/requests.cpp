@@ -4,8 +4,10 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "framework/condition.h"
+#include "framework/nlsxlat.h"
 
 namespace cfw {
 namespace {
@@ -136,44 +138,16 @@ bool ParseCondition(const std::vector<Token>& tokens, std::size_t pos, Condition
   }
 }
 
-void AppendUtf8(std::string* out, std::uint32_t c) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-// UTF-16 text after its byte-order mark as UTF-8; a lone surrogate or an odd
-// last byte becomes U+FFFD.
+// UTF-16 text after its byte-order mark, as UTF-8.
 std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
-  std::string out;
-  auto unit = [&](std::size_t i) -> std::uint32_t {
-    unsigned char a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    return bigEndian ? (a << 8 | b) : (b << 8 | a);
-  };
-  std::size_t i = 2;
-  for (; i + 1 < bytes.size(); i += 2) {
-    std::uint32_t c = unit(i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-      i += 2;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(&out, c);
-  }
-  if (i < bytes.size()) AppendUtf8(&out, 0xFFFD);
+  std::string little = bytes.substr(2);
+  if (bigEndian)
+    for (std::size_t i = 0; i + 1 < little.size(); i += 2) std::swap(little[i], little[i + 1]);
+  std::string out(little.size() / 2 * 3 + 3, '\0');
+  std::size_t written = 0;
+  NLS2_TranslateString(NLS2_CS_UTF16LE, little.data(), little.size(), NLS2_CS_UTF8, &out[0], out.size(), &written,
+                       nullptr);
+  out.resize(written);
   return out;
 }
 

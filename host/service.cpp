@@ -187,8 +187,6 @@ SERVICE_STATUS BuildServiceStatus(DWORD state, DWORD win32Exit, DWORD specificEx
   return s;
 }
 
-bool StatusMayFollow(DWORD current, DWORD next) { return current != SERVICE_STOPPED || next == SERVICE_STOPPED; }
-
 void ServiceStateName(DWORD state, char* text, size_t size) {
   const char* name = nullptr;
   switch (state) {
@@ -214,7 +212,7 @@ BOOL SendStatusToSCM(DWORD state, DWORD win32Exit, DWORD specificExit, DWORD che
   EnterCriticalSection(&g_statusLock);
   // Once stopped, the SCM hears nothing else (a handler that outlasted the
   // wait in terminate), or it would wait for a stop that already happened.
-  if (!StatusMayFollow(g_status.dwCurrentState, state)) {
+  if (g_status.dwCurrentState == SERVICE_STOPPED && state != SERVICE_STOPPED) {
     LeaveCriticalSection(&g_statusLock);
     RAS1_TRACE(RAS1_DETAIL, "SendStatusToSCM: already stopped, %s not sent", name);
     return TRUE;

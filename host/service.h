@@ -17,9 +17,6 @@ StartOption ParseStartOption(int argc, char** argv);
 // The status record SendStatusToSCM sends for these values.
 SERVICE_STATUS BuildServiceStatus(DWORD state, DWORD win32Exit, DWORD specificExit, DWORD checkPoint,
                                   DWORD waitHint);
-// Whether a status may be sent after the current one: nothing but STOPPED
-// once the service has stopped.
-bool StatusMayFollow(DWORD current, DWORD next);
 // The name traced for a service state ("SERVICE_RUNNING", "0x%.8X (Unrecognized)").
 void ServiceStateName(DWORD state, char* text, size_t size);
 
