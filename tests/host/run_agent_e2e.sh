@@ -18,7 +18,10 @@ expect() {  # expect NAME FILE TEXT
 # The processes of the prefix: whatever carries it in its environment.
 prefix_processes() { grep -lsz "^WINEPREFIX=$prefix\$" /proc/[0-9]*/environ | wc -l; }
 
-OSM_NO_BUILD=1 OSM_BUILD_DIR=$build OSM_RUN_PREFIX=$prefix OSM_RUN_SECONDS=40 \
+# The metrics endpoint on a free port rather than the fixed default.
+port=$((20000 + RANDOM % 30000))
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 30000)); done
+OSM_NO_BUILD=1 OSM_BUILD_DIR=$build OSM_RUN_PREFIX=$prefix OSM_RUN_SECONDS=40 OSM_METRICS_URL=http://127.0.0.1:$port/ \
   bash "$root/tools/run-agent.sh" >"$work/out" 2>"$work/err"
 echo "run-agent.sh exit code: $?"
 expect "prefix prepared" "$work/err" "wine prefix ready"
