@@ -172,6 +172,11 @@ void RecordStore::RemoveWatcher(HANDLE event) {
   if (it != watchers_.end()) watchers_.erase(it);
 }
 
+std::size_t RecordStore::Watchers() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return watchers_.size();
+}
+
 RecordStore::View RecordStore::Open() {
   std::lock_guard<std::mutex> guard(lock_);
   return View{generation_, records_.size()};

@@ -64,6 +64,8 @@ class RecordStore {
 
   void AddWatcher(HANDLE event);
   void RemoveWatcher(HANDLE event);
+  // Handles waiting for changes (one per running log manager of the log).
+  std::size_t Watchers();
 
   // Brings the content up to date with where it comes from (a file).
   virtual void Refresh() {}

@@ -224,18 +224,21 @@ int EvmEventLog::Run() {
     } else {
       RAS1_TRACE(RAS1_DETAIL, "Event has been signalled: Object: %p, Log: %s", static_cast<void*>(this), Name());
       ClearDuplicateMap(r.duplicates);
+      // By time, the next pass takes what was written from this pass's start
+      // on: a record written while this pass reads is not lost.
+      std::int64_t passStart = Now();
       PassResult pass = SituationCollection(r);
       if (!pass.completed) break;
       if (pass.newest != 0) SaveBookmark(Name(), Bookmark{pass.newest, pass.newestTime});
       r.start.lastRecord = r.subscription ? 0 : pass.newest;
       r.start.notBefore = 0;
       r.start.maxCount = 0;
+      r.start.situationTime = passStart;
     }
     if (r.modules && r.modules->Count() >= 256) {
       RAS1_TRACE(RAS1_DETAIL, "Max entries, clearing event handle hash map for: '%s'\n", Name());
       ClearModuleCache(r.modules);
     }
-    r.start.situationTime = Now();
   }
   Unregister(&r);
   RAS1_TRACE(RAS1_FLOW, "EVMFV003  Exit Log Manager loop...");
