@@ -15,6 +15,8 @@ namespace {
 
 const DWORD kWaitMs = 900000;      // a wake-up every 15 minutes without events
 const DWORD kStopWaitMs = 60000;
+const DWORD kRetryMs = 250;  // a pass no situation took yet is read again this soon
+const int kRetries = 40;
 
 const wchar_t* const kDefaultFiles[kLogCount] = {
     nullptr, nullptr, nullptr, L"%SystemRoot%\\System32\\Winevt\\Logs\\DNS Server.evtx",
@@ -150,12 +152,12 @@ void EvmEventLog::Unregister(EventLogRequest* r) {
   notifyLog_.reset();
 }
 
-void EvmEventLog::ResumeFromBookmark(EventLogRequest* r) {
+bool EvmEventLog::ResumeFromBookmark(EventLogRequest* r) {
   RAS1_UNIT("EvmEventLog::ResumeFromBookmark");
   r->start = PassStart();
   r->start.situationTime = Now();
   Bookmark mark;
-  if (!LoadBookmark(Name(), &mark)) return;
+  if (!LoadBookmark(Name(), &mark)) return false;
   const char* age = BSS1_GetEnv("OSM_EVTLOG_CATCHUP_SECONDS", 0);
   const char* most = BSS1_GetEnv("OSM_EVTLOG_CATCHUP_MAX", 0);
   long long maxAge = age && *age ? std::atoll(age) : 86400;
@@ -166,6 +168,7 @@ void EvmEventLog::ResumeFromBookmark(EventLogRequest* r) {
   if (maxCount == 0) r->start.maxCount = 0;
   RAS1_TRACE(RAS1_FLOW, "Resuming the %s log after record %llu (written %lld)", Name(),
              static_cast<unsigned long long>(mark.record), static_cast<long long>(mark.timeWritten));
+  return true;
 }
 
 int EvmEventLog::Run() {
@@ -191,53 +194,67 @@ int EvmEventLog::Run() {
     RAS1_TRACE(RAS1_FLOW, "LogManager enabling event display duplicate record throttle(%d), EventLog: %s",
                r.threshold, Name());
   MakeCaches(&r);
-  ResumeFromBookmark(&r);
+  bool resumed = ResumeFromBookmark(&r);
   int rc = 0;
   if (!Register(&r)) {
     RAS1_TRACE(RAS1_ERROR, "registerForNotifications failure");
     rc = -1;
-  } else if (r.subscription != nullptr && r.start.lastRecord != 0) {
-    // New interface after a restart: the events since the bookmark come
-    // from a query; the subscription, already open, skips those again.
-    EVT_HANDLE subscription = r.subscription;
-    r.subscription = nullptr;
-    PassResult caught = SituationCollection(r);
-    r.subscription = subscription;
-    r.skipThrough = caught.newest > r.start.lastRecord ? caught.newest : r.start.lastRecord;
-    if (caught.completed && caught.newest) SaveBookmark(Name(), Bookmark{caught.newest, caught.newestTime});
-    r.start = PassStart();
   }
+  // New interface after a restart: the first pass reads the events since
+  // the bookmark from a query; the subscription, already open, then skips
+  // those again.
+  bool catchUp = r.subscription != nullptr && resumed;
+  int retries = 0;  // passes whose rows no situation took yet (it is being opened)
   if (rc == 0) RAS1_TRACE(RAS1_FLOW, "EVMFV001  Begin Log Manager loop...");
   while (rc == 0 && !stop_.load()) {
     RAS1_TRACE(RAS1_DETAIL, "EVMFV002  Begin Log Manager loop.  Iteration #%.8u.  Timeout counter=%.8d.", 0u,
                timeouts_.load());
-    DWORD w = WaitForSingleObject(notify_, kWaitMs);
+    DWORD w = WaitForSingleObject(notify_, retries ? kRetryMs : kWaitMs);
     if (w == WAIT_FAILED) {
       RAS1_TRACE(RAS1_ERROR, "WaitForSingleObject Api failure rc = %ld", static_cast<long>(GetLastError()));
       break;
     }
     if (stop_.load()) break;
-    if (w == WAIT_TIMEOUT) {
+    if (w == WAIT_TIMEOUT && retries == 0) {
       ++timeouts_;
+      if (r.sources) r.sources->clear();  // sources installed meanwhile are read anew
       RAS1_TRACE(RAS1_FLOW, "WaitForSingleObject Timed Out: Wait Count = %i ThreadId = %ld", timeouts_.load(),
                  static_cast<long>(threadId_));
-    } else {
-      RAS1_TRACE(RAS1_DETAIL, "Event has been signalled: Object: %p, Log: %s", static_cast<void*>(this), Name());
-      ClearDuplicateMap(r.duplicates);
-      // By time, the next pass takes what was written from this pass's start
-      // on: a record written while this pass reads is not lost.
-      std::int64_t passStart = Now();
-      PassResult pass = SituationCollection(r);
-      if (!pass.completed) break;
-      if (pass.newest != 0) SaveBookmark(Name(), Bookmark{pass.newest, pass.newestTime});
-      r.start.lastRecord = r.subscription ? 0 : pass.newest;
-      r.start.notBefore = 0;
-      r.start.maxCount = 0;
-      r.start.situationTime = passStart;
+      continue;
     }
+    RAS1_TRACE(RAS1_DETAIL, "Event has been signalled: Object: %p, Log: %s", static_cast<void*>(this), Name());
+    ClearDuplicateMap(r.duplicates);
+    // By time, the next pass takes what was written from this pass's start
+    // on: a record written while this pass reads is not lost.
+    std::int64_t passStart = Now();
+    EVT_HANDLE subscription = r.subscription;
+    if (catchUp) r.subscription = nullptr;
+    PassResult pass = SituationCollection(r);
+    r.subscription = subscription;
+    if (!pass.completed) break;
+    if (!pass.delivered) {
+      // Read again shortly; a new subscription pass cannot read them again.
+      retries = subscription && !catchUp ? 0 : (retries < kRetries ? retries + 1 : 0);
+      continue;
+    }
+    retries = 0;
+    if (catchUp) {
+      r.skipThrough = pass.newest > r.start.lastRecord ? pass.newest : r.start.lastRecord;
+      catchUp = false;
+    }
+    // An empty classic log is remembered too, so that a restart takes what
+    // was written after this pass began.
+    if (pass.newest != 0)
+      SaveBookmark(Name(), Bookmark{pass.newest, pass.newestTime});
+    else if (subscription == nullptr)
+      SaveBookmark(Name(), Bookmark{0, passStart});
+    r.start = PassStart();
+    r.start.lastRecord = subscription ? 0 : pass.newest;
+    r.start.situationTime = passStart;
     if (r.modules && r.modules->Count() >= 256) {
       RAS1_TRACE(RAS1_DETAIL, "Max entries, clearing event handle hash map for: '%s'\n", Name());
       ClearModuleCache(r.modules);
+      if (r.sources) r.sources->clear();
     }
   }
   Unregister(&r);

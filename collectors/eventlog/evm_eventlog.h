@@ -62,7 +62,7 @@ class EvmEventLog : public EvmLogFile {
  private:
   bool Register(EventLogRequest* request);
   void Unregister(EventLogRequest* request);
-  void ResumeFromBookmark(EventLogRequest* request);
+  bool ResumeFromBookmark(EventLogRequest* request);
 
   int logType_;
   LogLocation location_;
@@ -80,6 +80,7 @@ struct PassResult {
   std::uint64_t newest = 0;
   std::int64_t newestTime = 0;
   bool completed = true;  // false when the pass was dropped for a stop
+  bool delivered = true;  // false when no situation took its rows
 };
 PassResult SituationCollection(EventLogRequest& request);
 

@@ -19,7 +19,7 @@ Bookmarks ParseBookmarks(const std::string& text) {
     const char* timeText = line.c_str() + b + 1;
     char* end = nullptr;
     unsigned long long record = std::strtoull(recordText, &end, 10);
-    if (end != line.c_str() + b || record == 0) continue;
+    if (end != line.c_str() + b || end == recordText) continue;
     long long time = std::strtoll(timeText, &end, 10);
     if (*end != '\0' || end == timeText) continue;
     marks[line.substr(0, a)] = Bookmark{record, time};
@@ -52,8 +52,9 @@ PassSelection::Decision PassSelection::Consider(std::uint64_t record, std::int64
 PassStart ResumeFrom(const Bookmark& mark, std::int64_t now, std::int64_t maxAge, std::uint32_t maxCount) {
   PassStart s;
   s.lastRecord = mark.record;
-  // A cleared log is evaluated by time: what was written after the bookmark.
-  s.situationTime = mark.timeWritten + 1;
+  // A cleared log is evaluated by time: what was written after the bookmarked
+  // record, or, when the log held none, since the pass that found it empty.
+  s.situationTime = mark.record ? mark.timeWritten + 1 : mark.timeWritten;
   s.notBefore = maxAge > 0 ? now - maxAge : 0;
   if (s.notBefore <= 0) s.notBefore = 0;
   s.maxCount = maxCount;

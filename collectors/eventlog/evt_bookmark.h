@@ -11,8 +11,8 @@ namespace osm {
 namespace evl {
 
 struct Bookmark {
-  std::uint64_t record = 0;      // classic record number or EventRecordID
-  std::int64_t timeWritten = 0;  // seconds since 1970 of that record
+  std::uint64_t record = 0;      // classic record number or EventRecordID; 0: the log was empty
+  std::int64_t timeWritten = 0;  // seconds since 1970 of that record (of the empty pass when 0)
 };
 typedef std::map<std::string, Bookmark> Bookmarks;  // by log name
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 
 #include "collectors/eventlog/evt_bookmark.h"
 #include "collectors/eventlog/evt_event.h"
@@ -17,6 +18,15 @@ class HashMap;
 namespace osm {
 namespace evl {
 
+// The message files a source registered, read from the registry once per
+// cache life rather than for every record.
+struct SourceFiles {
+  WText eventFiles;
+  WText categoryFile;
+  bool category = false;
+};
+typedef std::map<WText, SourceFiles> SourceCache;
+
 struct EventLogRequest {
   int logType = -1;           // 0..5, -1 while not known
   int report = 0;             // non-zero: a report pass
@@ -25,6 +35,7 @@ struct EventLogRequest {
   HashMap* duplicates = nullptr;  // duplicate key -> FormattedEvent* (absent: no duplicate handling)
   HashMap* modules = nullptr;     // message module path -> HMODULE
   HashMap* users = nullptr;       // SID key -> account name (wchar_t[])
+  SourceCache* sources = nullptr;  // cleared with the module cache
   EVT_HANDLE subscription = nullptr;  // the log manager's subscription (new interface)
   PassStart start;            // situation passes: where to resume
   std::uint64_t skipThrough = 0;  // new interface: events up to it were already caught up
@@ -36,8 +47,8 @@ struct EventLogRequest {
 // The caches: created empty, cleared by freeing what they hold.
 void ClearModuleCache(HashMap* map);
 void ClearUserCache(HashMap* map);
-// Creates (or, with false, clears and deletes) the three caches of a request;
-// the duplicate map only when the threshold enables it.
+// Creates the caches of a request (the duplicate map only when the threshold
+// enables it); DropCaches clears and deletes them.
 void MakeCaches(EventLogRequest* r);
 void DropCaches(EventLogRequest* r);
 

@@ -214,6 +214,7 @@ void MakeCaches(EventLogRequest* r) {
   if (DuplicatesEnabled(r->threshold) && r->duplicates == nullptr) r->duplicates = new HashMap(1000);
   if (r->modules == nullptr) r->modules = new HashMap(256);
   if (r->users == nullptr) r->users = new HashMap(256);
+  if (r->sources == nullptr) r->sources = new SourceCache();
 }
 
 void DropCaches(EventLogRequest* r) {
@@ -223,7 +224,9 @@ void DropCaches(EventLogRequest* r) {
   delete r->duplicates;
   delete r->modules;
   delete r->users;
+  delete r->sources;
   r->duplicates = r->modules = r->users = nullptr;
+  r->sources = nullptr;
 }
 
 }  // namespace evl

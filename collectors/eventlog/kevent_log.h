@@ -78,6 +78,7 @@ class KEventRecord {
 
  private:
   void LookUpMessageFiles();
+  SourceFiles ReadSourceFiles();
   void ResolveUser(FormattedEvent* e);
   HMODULE LoadModule(const WText& path, bool* cached);
 

@@ -94,24 +94,48 @@ bool Insert(const WText& templ, const std::vector<WText>& strings, WText* out) {
   return true;
 }
 
+// The computer's name and the two default templates do not change while the
+// process runs; they are read once.
+struct DefaultTexts {
+  WText computer;
+  WText templates[2];  // local, remote; empty when the resource is missing
+  bool module = false;
+};
+const DefaultTexts& Defaults() {
+  static const DefaultTexts texts = [] {
+    DefaultTexts t;
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 2];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (GetComputerNameW(name, &size)) t.computer.assign(name, size);
+    HMODULE self = GetModuleHandleW(nullptr);
+    t.module = self != nullptr;
+    const UINT ids[2] = {IDS_EVENT_DEFAULT_LOCAL, IDS_EVENT_DEFAULT_REMOTE};
+    wchar_t templ[2048];
+    for (int i = 0; i < 2 && self; ++i) {
+      int n = LoadStringW(self, ids[i], templ, 2048);
+      if (n > 0) t.templates[i].assign(templ, static_cast<std::size_t>(n));
+    }
+    return t;
+  }();
+  return texts;
+}
+
 WText DefaultMessage(std::uint32_t eventId, const WText& source, const WText& computer) {
   RAS1_UNIT("KEventRecord::DefaultMessage");
-  wchar_t local[MAX_COMPUTERNAME_LENGTH + 2];
-  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-  bool isLocal = GetComputerNameW(local, &size) && computer == local;
+  const DefaultTexts& d = Defaults();
+  bool isLocal = !d.computer.empty() && computer == d.computer;
   RAS1_TRACE(RAS1_DETAIL, isLocal ? "Requesting local system's default message." : "Requesting remote system's default message.");
-  HMODULE self = GetModuleHandleW(nullptr);
-  if (self == nullptr)
+  if (!d.module)
     throw std::runtime_error("runtime_error:  GetModuleHandle() was unable to allocate a handle to this module.");
-  wchar_t templ[2048];
-  if (LoadStringW(self, isLocal ? IDS_EVENT_DEFAULT_LOCAL : IDS_EVENT_DEFAULT_REMOTE, templ, 2048) <= 0)
+  const WText& templ = d.templates[isLocal ? 0 : 1];
+  if (templ.empty())
     throw std::runtime_error("runtime_error:  LoadString() was unable to access a string resource.");
   wchar_t id[16];
   swprintf(id, 16, L"%u", static_cast<unsigned>(eventId & 0xFFFF));
   DWORD_PTR args[2] = {reinterpret_cast<DWORD_PTR>(id), reinterpret_cast<DWORD_PTR>(source.c_str())};
   wchar_t text[4096];
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                           templ, 0, kLanguage, text, 4096, reinterpret_cast<va_list*>(args));
+                           templ.c_str(), 0, kLanguage, text, 4096, reinterpret_cast<va_list*>(args));
   return n ? WText(text, n) : WText();
 }
 
@@ -158,31 +182,48 @@ HMODULE KEventRecord::LoadModule(const WText& path, bool* cached) {
 
 void KEventRecord::LookUpMessageFiles() {
   RAS1_UNIT("KEventRecord::LookUpMessageFiles");
+  SourceFiles files;
+  auto cached = request_.sources ? request_.sources->find(source_) : SourceCache::iterator();
+  if (request_.sources && cached != request_.sources->end()) {
+    files = cached->second;
+  } else {
+    files = ReadSourceFiles();
+    if (request_.sources) (*request_.sources)[source_] = files;
+  }
+  eventFiles_ = files.eventFiles;
+  eventFilesFound_ = !eventFiles_.empty();
+  categoryFile_ = files.categoryFile;
+  if (files.category) {
+    bool inCache = false;
+    categoryModule_ = LoadModule(categoryFile_, &inCache);
+    categoryCached_ = inCache;
+    if (inCache) RAS1_TRACE(RAS1_DETAIL, "Using m_hCategoryMessageFile handleKey: '%ls'\n", categoryFile_.c_str());
+  }
+}
+
+SourceFiles KEventRecord::ReadSourceFiles() {
+  RAS1_UNIT("KEventRecord::LookUpMessageFiles");
+  SourceFiles files;
   WText logPath = Widen("System\\CurrentControlSet\\Services\\EventLog\\") + Widen(logName_.c_str());
   HKEY logKey = OpenKey(logPath);
   if (logKey == nullptr) {
     // A log read from a backup file may have no key here; its events get
     // the default texts.
     RAS1_TRACE(RAS1_DETAIL, "RegOpenKeyEx failed for the %s log; no message files", logName_.c_str());
-    return;
+    return files;
   }
   WText primary;
   bool hasPrimary = ReadText(logKey, L"PrimaryModule", &primary);
   CloseKey(logKey);
   HKEY sourceKey = OpenKey(logPath + L"\\" + source_);
   HKEY primaryKey = hasPrimary ? OpenKey(logPath + L"\\" + primary) : nullptr;
-  eventFilesFound_ = ReadText(sourceKey, L"EventMessageFile", &eventFiles_) ||
-                     ReadText(primaryKey, L"EventMessageFile", &eventFiles_);
-  bool category = ReadText(sourceKey, L"CategoryMessageFile", &categoryFile_) ||
-                  ReadText(primaryKey, L"CategoryMessageFile", &categoryFile_);
+  if (!ReadText(sourceKey, L"EventMessageFile", &files.eventFiles))
+    ReadText(primaryKey, L"EventMessageFile", &files.eventFiles);
+  files.category = ReadText(sourceKey, L"CategoryMessageFile", &files.categoryFile) ||
+                   ReadText(primaryKey, L"CategoryMessageFile", &files.categoryFile);
   CloseKey(sourceKey);
   CloseKey(primaryKey);
-  if (category) {
-    bool cached = false;
-    categoryModule_ = LoadModule(categoryFile_, &cached);
-    categoryCached_ = cached;
-    if (cached) RAS1_TRACE(RAS1_DETAIL, "Using m_hCategoryMessageFile handleKey: '%ls'\n", categoryFile_.c_str());
-  }
+  return files;
 }
 
 WText KEventRecord::CategoryText() {

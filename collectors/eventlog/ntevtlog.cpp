@@ -2,6 +2,7 @@
 // to read (LOGNAME or ULOGNAME equal to a log) and a time window (ENTRYTIME);
 // situations start one log manager per watched log, which pushes the rows of
 // new events; reports read their logs anew at every sample.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -29,6 +30,7 @@ struct LogEntry {
 // counts and the log managers; the collection lock serialises every pass and
 // every hand-over of rows. Both live for the process.
 struct TableState {
+  std::atomic<TableManager*> manager{nullptr};  // the table's manager, known from its first request
   std::mutex managersLock;
   int useCount[kLogCount] = {};
   EvmEventLog* managers[kLogCount] = {};
@@ -73,20 +75,6 @@ std::vector<char> BuildRows(const EventQueue& queue, const EventLogRequest& r, b
 
 }  // namespace
 
-PassResult SituationCollection(EventLogRequest& r) {
-  RAS1_UNIT("SituationCollection");
-  std::lock_guard<std::recursive_mutex> guard(State().collection);
-  EventQueue queue;
-  PassResult result = RunPass(r, queue);
-  if (!result.completed) return result;  // stopped: left for the bookmark
-  if (!queue.empty()) {
-    std::vector<char> rows = BuildRows(queue, r, false);
-    EventArrived_osm_ntevtlog(rows.data(), static_cast<int>(queue.size()));
-    RAS1_TRACE(RAS1_DETAIL, "Sent %d situation entries.\n", static_cast<int>(queue.size()));
-  }
-  return result;
-}
-
 }  // namespace evl
 }  // namespace osm
 
@@ -99,6 +87,13 @@ class osm_ntevtlog_agent : public osm_ntevtlog_base {
   }
   ~osm_ntevtlog_agent() override { TakeSampleDestructor(); }
   int TakeSample() override;
+  // True for an open situation that reads the log.
+  bool Watches(int logType) const {
+    if (!Situation()) return false;
+    for (const LogEntry& e : logs_)
+      if (e.logType == logType) return true;
+    return false;
+  }
   int AddData(const void* rows, int count) override {
     RAS1_UNIT("osm_ntevtlog_agent::AddData");
     RAS1_TRACE(RAS1_DETAIL, Situation() ? "Situation: AddData function invoked for object: %p"
@@ -204,6 +199,7 @@ void osm_ntevtlog_agent::TakeSampleConstructor() {
   RAS1_TRACE(RAS1_FLOW, "TakeSampleConstructor() function called object: %p, situation: %i, report: %i.\n",
              static_cast<void*>(this), Situation() ? 1 : 0, detail.sampleType == DCF_SAMPLE_REPORT ? 1 : 0);
   TableState& s = State();
+  s.manager = Manager();
   valid_ = TranslateFilter();
   if (!valid_) {
     RAS1_TRACE(RAS1_ERROR, "Invalid filter specified. No data will be collected.\n");
@@ -277,5 +273,39 @@ int osm_ntevtlog_agent::TakeSample() {
   }
   return status;
 }
+
+namespace osm {
+namespace evl {
+
+PassResult SituationCollection(EventLogRequest& r) {
+  RAS1_UNIT("SituationCollection");
+  TableState& s = State();
+  std::lock_guard<std::recursive_mutex> guard(s.collection);
+  EventQueue queue;
+  PassResult result = RunPass(r, queue);
+  if (!result.completed || queue.empty()) return result;  // stopped: left for the bookmark
+  std::vector<char> rows = BuildRows(queue, r, false);
+  // Rows go out only while a situation that reads the log is open, checked
+  // and delivered under the manager's lock so that none closes in between.
+  // Otherwise the pass counts as not delivered: its events stay new.
+  TableManager* manager = s.manager.load();
+  if (manager == nullptr) return result;
+  manager->lock();
+  bool watched = false;
+  DcfaListIter it(manager);
+  while (dcfa* request = it.Next()) {
+    osm_ntevtlog_agent* agent = dynamic_cast<osm_ntevtlog_agent*>(request);
+    if (agent && agent->Watches(r.logType)) watched = true;
+  }
+  if (watched) EventArrived_osm_ntevtlog(rows.data(), static_cast<int>(queue.size()));
+  manager->unlock();
+  result.delivered = watched;
+  RAS1_TRACE(RAS1_DETAIL, watched ? "Sent %d situation entries.\n" : "No situation takes %d entries now.\n",
+             static_cast<int>(queue.size()));
+  return result;
+}
+
+}  // namespace evl
+}  // namespace osm
 
 OSM_AGENT(ntevtlog, osm_ntevtlog_agent)

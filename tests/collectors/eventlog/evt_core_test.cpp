@@ -240,7 +240,7 @@ TEST(LogInfo, UsageFromSixtyFourBitSizes) {
 }
 
 TEST(Resume, BookmarksRoundTripAndSelectionFollowsThem) {
-  Bookmarks marks = {{"System", {42, 1700000000}}, {"DNS Server", {7, 5}}};
+  Bookmarks marks = {{"System", {42, 1700000000}}, {"DNS Server", {0, 5}}};
   EXPECT_EQ(marks.size(), ParseBookmarks(FormatBookmarks(marks) + "junk\n\tno\n").size());
   EXPECT_EQ(42u, ParseBookmarks(FormatBookmarks(marks))["System"].record);
 
@@ -260,6 +260,9 @@ TEST(Resume, BookmarksRoundTripAndSelectionFollowsThem) {
   EXPECT_EQ(PassSelection::kDone, bounded.Consider(48, 9000));
   PassSelection old(ResumeFrom({42, 1000}, 10000, 3600, 0));
   EXPECT_EQ(PassSelection::kDone, old.Consider(50, 6000));
+  // The log was empty when bookmarked: everything written since that pass.
+  PassSelection empty(ResumeFrom({0, 1000}, 2000, 0, 0));
+  EXPECT_EQ(PassSelection::kTake, empty.Consider(1, 1000));
 }
 
 }  // namespace
