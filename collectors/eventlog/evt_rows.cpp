@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <vector>
 
 #include "tables/catalogue.h"
 
@@ -9,70 +11,102 @@ namespace osm {
 namespace evl {
 namespace {
 
-// Field offsets of a table, looked up once by attribute name.
+// A table's fields by attribute name, resolved once per table.
+struct Field {
+  std::size_t offset;
+  std::size_t width;
+};
+
 class Layout {
  public:
-  explicit Layout(const char* table) : def_(FindTable(table)) {}
-  char* At(char* row, const char* name) const {
-    for (std::uint32_t i = 0; def_ && i < def_->attrCount; ++i)
-      if (std::strcmp(def_->attrs[i].name, name) == 0) return row + def_->attrs[i].offset;
-    return nullptr;
+  Layout(const char* table, std::initializer_list<const char*> names) : def_(FindTable(table)) {
+    for (const char* name : names) {
+      Field f{0, 0};
+      for (std::uint32_t i = 0; def_ && i < def_->attrCount; ++i)
+        if (std::strcmp(def_->attrs[i].name, name) == 0) f = Field{def_->attrs[i].offset, def_->attrs[i].width};
+      fields_.push_back(f);
+    }
   }
-  std::size_t Width(const char* name) const {
-    for (std::uint32_t i = 0; def_ && i < def_->attrCount; ++i)
-      if (std::strcmp(def_->attrs[i].name, name) == 0) return def_->attrs[i].width;
-    return 0;
-  }
+  const Field& operator[](int i) const { return fields_[static_cast<std::size_t>(i)]; }
   std::size_t RowSize() const { return def_ ? def_->rowSize : 0; }
 
  private:
   const TableDef* def_;
+  std::vector<Field> fields_;
 };
 
-struct Field {
-  char* at;
-  std::size_t width;
+class Row {
+ public:
+  Row(char* row, const Layout& l) : row_(row), l_(l) {}
+  char* At(int f) const { return row_ + l_[f].offset; }
+  std::size_t Width(int f) const { return l_[f].width; }
+  void Int32(int f, std::int32_t v) const { std::memcpy(At(f), &v, sizeof v); }
+  void Int64(int f, std::int64_t v) const { std::memcpy(At(f), &v, sizeof v); }
+  void Text(int f, const char* text) const { CopyThenBlankPad(At(f), text, Width(f)); }
+  void Ascii(int f, const OsmWChar* w) const { WideToAsciiField(At(f), w, Width(f), false); }
+  void Utf8(int f, const OsmWChar* w) const { WideToUtf8Field(At(f), w, Width(f)); }
+  void Origin(int f) const { CopyOriginNode(At(f), Width(f)); }
+
+ private:
+  char* row_;
+  const Layout& l_;
 };
 
-Field F(const Layout& l, char* row, const char* name) { return Field{l.At(row, name), l.Width(name)}; }
+enum EventField {
+  kEOrigin, kESampleNo, kERowNo, kEStamp, kELog, kEULog, kEEntry, kEDate, kETime, kESource, kEUSource, kEType,
+  kECategory, kEUCategory, kEUser, kEUUser, kEComputer, kEId, kEDescrip, kEUDescrip, kEIdText, kEDupCount
+};
+const Layout& EventLayout() {
+  static const Layout l("NTEVTLOG", {"ORIGINNODE", "SAMPLENO", "ROWNO", "TIMESTAMP", "LOGNAME", "ULOGNAME",
+                                     "ENTRYTIME", "EVENTDATE", "EVENTTIME", "SOURCE", "USOURCE", "TYPE", "CATEGORY",
+                                     "UCATEGORY", "USERID", "UUSERID", "COMPUTER", "EVENTID", "DESCRIP", "UDESCRIP",
+                                     "EVENTIDSTR", "DUPCNT"});
+  return l;
+}
 
-void PutInt32(Field f, std::int32_t v) { std::memcpy(f.at, &v, sizeof v); }
-void PutInt64(Field f, std::int64_t v) { std::memcpy(f.at, &v, sizeof v); }
-void PutText(Field f, const char* text) { CopyThenBlankPad(f.at, text, f.width); }
-void PutAscii(Field f, const OsmWChar* w) { WideToAsciiField(f.at, w, f.width, false); }
-void PutUtf8(Field f, const OsmWChar* w) { WideToUtf8Field(f.at, w, f.width); }
+enum InfoField {
+  kIOrigin, kISampleNo, kIRowNo, kIStamp, kILog, kIULog, kILogType, kIModDate, kIModTime, kIModStamp, kIMax,
+  kICur, kIUsage, kICount, kIRetention, kIPath, kIUPath, kICur8, kIMax8, kICount8
+};
+const Layout& InfoLayout() {
+  static const Layout l("NTLOGINFO", {"ORIGINNODE", "SAMPLENO", "ROWNO", "TIMESTAMP", "LOGNAME", "ULOGNAME",
+                                      "LOGTYPE", "MODDATE", "MODTIME", "MDATETIME", "MAXSIZE", "CURSIZE", "USAGE",
+                                      "COUNT", "RETENTION", "PATH", "UPATH", "CURSIZE8", "MAXSIZE8", "COUNT8"});
+  return l;
+}
 
 }  // namespace
 
 void BuildEventRow(char* row, const FormattedEvent& e, const char* logName, int rowNo, bool report,
                    const char* nowStamp16, long long duplicateCount) {
-  static const Layout l("NTEVTLOG");
+  const Layout& l = EventLayout();
   std::memset(row, report ? 0 : ' ', l.RowSize());
-  CopyOriginNode(F(l, row, "ORIGINNODE").at, F(l, row, "ORIGINNODE").width);
-  PutInt32(F(l, row, "SAMPLENO"), 0);
-  PutInt32(F(l, row, "ROWNO"), rowNo);
-  std::memcpy(F(l, row, "TIMESTAMP").at, nowStamp16, kStampWidth);
+  Row r(row, l);
+  r.Origin(kEOrigin);
+  r.Int32(kESampleNo, 0);
+  r.Int32(kERowNo, rowNo);
+  std::memcpy(r.At(kEStamp), nowStamp16, kStampWidth);
   WText log = Widen(logName);
-  PutAscii(F(l, row, "LOGNAME"), log.c_str());
-  PutUtf8(F(l, row, "ULOGNAME"), log.c_str());
-  PutText(F(l, row, "ENTRYTIME"), e.timestamp);
-  PutText(F(l, row, "EVENTDATE"), e.date);
-  PutText(F(l, row, "EVENTTIME"), e.time);
-  PutAscii(F(l, row, "SOURCE"), e.source);
-  PutUtf8(F(l, row, "USOURCE"), e.source);
-  PutText(F(l, row, "TYPE"), e.type);
-  PutAscii(F(l, row, "CATEGORY"), e.category);
-  PutUtf8(F(l, row, "UCATEGORY"), e.category);
-  PutAscii(F(l, row, "USERID"), e.user);
-  PutUtf8(F(l, row, "UUSERID"), e.user);
-  PutAscii(F(l, row, "COMPUTER"), e.computer);
-  PutInt32(F(l, row, "EVENTID"), static_cast<std::int32_t>(e.eventId));
-  PutAscii(F(l, row, "DESCRIP"), e.description);
-  PutUtf8(F(l, row, "UDESCRIP"), e.description);
+  r.Ascii(kELog, log.c_str());
+  r.Utf8(kEULog, log.c_str());
+  r.Text(kEEntry, e.timestamp);
+  r.Text(kEDate, e.date);
+  r.Text(kETime, e.time);
+  r.Ascii(kESource, e.source);
+  r.Utf8(kEUSource, e.source);
+  r.Text(kEType, e.type);
+  r.Ascii(kECategory, e.category);
+  r.Utf8(kEUCategory, e.category);
+  r.Ascii(kEUser, e.user);
+  r.Utf8(kEUUser, e.user);
+  r.Ascii(kEComputer, e.computer);
+  r.Int32(kEId, static_cast<std::int32_t>(e.eventId));
+  r.Ascii(kEDescrip, e.description);
+  r.Utf8(kEUDescrip, e.description);
   char id[16];
   std::snprintf(id, sizeof id, "%u", static_cast<unsigned>(e.eventId));
-  PutText(F(l, row, "EVENTIDSTR"), id);
-  PutInt64(F(l, row, "DUPCNT"), duplicateCount);
+  r.Text(kEIdText, id);
+  r.Int64(kEDupCount, duplicateCount);
 }
 
 int UsagePercent(std::uint64_t current, std::uint64_t maximum) {
@@ -89,33 +123,34 @@ int RetentionShown(std::uint32_t retention) {
 }
 
 void BuildLogInfoRow(char* row, const LogInfo& info, const char* sampleStamp16) {
-  static const Layout l("NTLOGINFO");
+  const Layout& l = InfoLayout();
   std::memset(row, 0, l.RowSize());
-  CopyOriginNode(F(l, row, "ORIGINNODE").at, F(l, row, "ORIGINNODE").width);
-  PutInt32(F(l, row, "SAMPLENO"), 0);
-  PutInt32(F(l, row, "ROWNO"), info.logType);
-  std::memcpy(F(l, row, "TIMESTAMP").at, sampleStamp16, kStampWidth);
-  PutAscii(F(l, row, "LOGNAME"), info.logName.c_str());
-  PutUtf8(F(l, row, "ULOGNAME"), info.logName.c_str());
-  PutInt32(F(l, row, "LOGTYPE"), info.logType);
+  Row r(row, l);
+  r.Origin(kIOrigin);
+  r.Int32(kISampleNo, 0);
+  r.Int32(kIRowNo, info.logType);
+  std::memcpy(r.At(kIStamp), sampleStamp16, kStampWidth);
+  r.Ascii(kILog, info.logName.c_str());
+  r.Utf8(kIULog, info.logName.c_str());
+  r.Int32(kILogType, info.logType);
   char text[17];
   FormatDateText(text, info.modified);
   text[8] = '\0';
-  PutText(F(l, row, "MODDATE"), text);
+  r.Text(kIModDate, text);
   FormatTimeText(text, info.modified);
   text[8] = '\0';
-  PutText(F(l, row, "MODTIME"), text);
-  FormatTimestamp(F(l, row, "MDATETIME").at, info.modified, 16);
-  PutInt32(F(l, row, "MAXSIZE"), static_cast<std::int32_t>(static_cast<std::uint32_t>(info.maxSize)));
-  PutInt32(F(l, row, "CURSIZE"), static_cast<std::int32_t>(static_cast<std::uint32_t>(info.currentSize)));
-  PutInt32(F(l, row, "USAGE"), UsagePercent(info.currentSize, info.maxSize));
-  PutInt32(F(l, row, "COUNT"), static_cast<std::int32_t>(static_cast<std::uint32_t>(info.recordCount)));
-  PutInt32(F(l, row, "RETENTION"), RetentionShown(info.retention));
-  PutAscii(F(l, row, "PATH"), info.path.c_str());
-  PutUtf8(F(l, row, "UPATH"), info.path.c_str());
-  PutInt64(F(l, row, "CURSIZE8"), static_cast<std::int64_t>(info.currentSize));
-  PutInt64(F(l, row, "MAXSIZE8"), static_cast<std::int64_t>(info.maxSize));
-  PutInt64(F(l, row, "COUNT8"), static_cast<std::int64_t>(info.recordCount));
+  r.Text(kIModTime, text);
+  FormatTimestamp(r.At(kIModStamp), info.modified, 16);
+  r.Int32(kIMax, static_cast<std::int32_t>(static_cast<std::uint32_t>(info.maxSize)));
+  r.Int32(kICur, static_cast<std::int32_t>(static_cast<std::uint32_t>(info.currentSize)));
+  r.Int32(kIUsage, UsagePercent(info.currentSize, info.maxSize));
+  r.Int32(kICount, static_cast<std::int32_t>(static_cast<std::uint32_t>(info.recordCount)));
+  r.Int32(kIRetention, RetentionShown(info.retention));
+  r.Ascii(kIPath, info.path.c_str());
+  r.Utf8(kIUPath, info.path.c_str());
+  r.Int64(kICur8, static_cast<std::int64_t>(info.currentSize));
+  r.Int64(kIMax8, static_cast<std::int64_t>(info.maxSize));
+  r.Int64(kICount8, static_cast<std::int64_t>(info.recordCount));
 }
 
 }  // namespace evl

@@ -60,17 +60,16 @@ bool LogPresent(int logType) {
   return true;
 }
 
-// Rows of the queued events, one per event, in queue order.
-std::vector<char> BuildRows(const EventQueue& queue, const EventLogRequest& r, bool report) {
+// Rows of the queued events, one per event, in queue order, into rows.
+void BuildRows(const EventQueue& queue, const EventLogRequest& r, bool report, std::vector<char>& rows) {
   const std::size_t rowSize = osm_ntevtlog_def().rowSize;
-  std::vector<char> rows(queue.size() * rowSize);
+  rows.resize(queue.size() * rowSize);
   char now[16];
   FormatTimestampNow(now);
   const char* log = LogName(r.logType);
   for (std::size_t i = 0; i < queue.size(); ++i)
     BuildEventRow(rows.data() + i * rowSize, queue[i], log, static_cast<int>(i), report, now,
                   RowDuplicateCount(r.duplicates, r.threshold, queue[i]));
-  return rows;
 }
 
 }  // namespace
@@ -264,7 +263,8 @@ int osm_ntevtlog_agent::TakeSample() {
     EventQueue queue;
     RunPass(r, queue);
     if (!queue.empty()) {
-      std::vector<char> rows = BuildRows(queue, r, true);
+      std::vector<char> rows;
+      BuildRows(queue, r, true, rows);
       int rc = AddData(rows.data(), static_cast<int>(queue.size()));
       if (rc != 0) status = rc;
       RAS1_TRACE(RAS1_DETAIL, "Sent %d report entries.\n", static_cast<int>(queue.size()));
@@ -284,7 +284,8 @@ PassResult SituationCollection(EventLogRequest& r) {
   EventQueue queue;
   PassResult result = RunPass(r, queue);
   if (!result.completed || queue.empty()) return result;  // stopped: left for the bookmark
-  std::vector<char> rows = BuildRows(queue, r, false);
+  static std::vector<char> rows;  // kept between passes, which the collection lock serialises
+  BuildRows(queue, r, false, rows);
   // Rows go out only while a situation that reads the log is open, checked
   // and delivered under the manager's lock so that none closes in between.
   // Otherwise the pass counts as not delivered: its events stay new.
