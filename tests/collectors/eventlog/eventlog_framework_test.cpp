@@ -47,6 +47,14 @@ std::string ComputerName() {
   return name;
 }
 
+// Bookmarks kept in a new state file, with a catch-up bound.
+void FreshBookmarks(const char* name, const char* catchUpMax) {
+  std::string state = TempPath(name);
+  DeleteFileA(state.c_str());
+  SetEnv("OSM_EVTLOG_STATE", state.c_str());
+  SetEnv("OSM_EVTLOG_CATCHUP_MAX", catchUpMax);
+}
+
 std::vector<long long> Column(const std::vector<Row>& rows, const char* name) {
   std::vector<long long> out;
   for (const Row& r : rows) out.push_back(r.Int(name));
@@ -282,10 +290,7 @@ TEST_F(EventLogTables, BackupFileServesTheLogAndItsInformation) {
 // An agent restart between two batches: the second run delivers what was
 // written while it was down, bounded, and nothing of the first batch.
 TEST_F(EventLogTables, RestartResumesFromTheBookmark) {
-  std::string state = TempPath("bookmarks.state");
-  DeleteFileA(state.c_str());
-  SetEnv("OSM_EVTLOG_STATE", state.c_str());
-  SetEnv("OSM_EVTLOG_CATCHUP_MAX", "3");
+  FreshBookmarks("bookmarks.state", "3");
   InjectedLog app("Application");
   const char* request = "event ev NTEVTLOG where LOGNAME EQ \"Application\"\n";
   {
@@ -304,10 +309,7 @@ TEST_F(EventLogTables, RestartResumesFromTheBookmark) {
 }
 
 TEST_F(EventLogTables, StopDuringABurstLosesNothingAndRepeatsNothing) {
-  std::string state = TempPath("burst.state");
-  DeleteFileA(state.c_str());
-  SetEnv("OSM_EVTLOG_STATE", state.c_str());
-  SetEnv("OSM_EVTLOG_CATCHUP_MAX", "100000");
+  FreshBookmarks("burst.state", "100000");
   InjectedLog sys("System");
   const char* request = "event burst NTEVTLOG where LOGNAME EQ \"System\"\n";
   const std::uint32_t kBurst = 3000;
