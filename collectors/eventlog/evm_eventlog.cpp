@@ -124,8 +124,8 @@ bool EvmEventLog::Register(EventLogRequest* r) {
     RAS1_TRACE(RAS1_FLOW, "Implementing new event logging.\n");
     std::string n = Name();
     std::wstring name(n.begin(), n.end());
-    r->subscription =
-        EvtEntries().subscribe(nullptr, notify_, name.c_str(), L"*", nullptr, nullptr, nullptr, EvtSubscribeToFutureEvents);
+    r->subscription = EvtEntries().subscribe(nullptr, notify_, name.c_str(), L"*", nullptr, nullptr, nullptr,
+                                             EvtSubscribeToFutureEvents);
     if (r->subscription == nullptr) {
       RAS1_TRACE(RAS1_ERROR, "EvtSubscribe Api failure rc = %ld", static_cast<long>(GetLastError()));
       return false;

@@ -27,7 +27,8 @@ bool ReadText(HKEY key, const wchar_t* name, WText* out) {
   DWORD type = 0, size = kRegistryBuffer;
   LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
   if (rc == ERROR_MORE_DATA) {
-    RAS1_TRACE(RAS1_ERROR, "RegQueryValueEx()  Insufficient buffer.\tRequired Buffer Size:  %d", static_cast<int>(size));
+    RAS1_TRACE(RAS1_ERROR, "RegQueryValueEx()  Insufficient buffer.\tRequired Buffer Size:  %d",
+               static_cast<int>(size));
     return false;
   }
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
@@ -124,7 +125,8 @@ WText DefaultMessage(std::uint32_t eventId, const WText& source, const WText& co
   RAS1_UNIT("KEventRecord::DefaultMessage");
   const DefaultTexts& d = Defaults();
   bool isLocal = !d.computer.empty() && computer == d.computer;
-  RAS1_TRACE(RAS1_DETAIL, isLocal ? "Requesting local system's default message." : "Requesting remote system's default message.");
+  RAS1_TRACE(RAS1_DETAIL,
+             isLocal ? "Requesting local system's default message." : "Requesting remote system's default message.");
   if (!d.module)
     throw std::runtime_error("runtime_error:  GetModuleHandle() was unable to allocate a handle to this module.");
   const WText& templ = d.templates[isLocal ? 0 : 1];
@@ -145,7 +147,8 @@ KEventRecord::KEventRecord(const RecordView& record, const char* logName, const 
     : record_(record), logName_(logName), request_(request), source_(ToW(record.Source())) {
   for (std::uint32_t at : record.StringOffsets()) {
     std::uint32_t n = 0;
-    while (record.bytes[at + 2 * n] != 0 || record.bytes[at + 2 * n + 1] != 0) ++n;  // terminated: checked by the parser
+    // Terminated inside the record: the parser checked it.
+    while (record.bytes[at + 2 * n] != 0 || record.bytes[at + 2 * n + 1] != 0) ++n;
     strings_.push_back(ToW(record.Text(at, n)));
   }
   LookUpMessageFiles();

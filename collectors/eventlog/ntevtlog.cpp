@@ -119,9 +119,10 @@ void osm_ntevtlog_agent::Merge(int logType, const EventLogRequest& row) {
   for (LogEntry& e : logs_) {
     if (e.logType != logType) continue;
     if (!e.request.window.Any()) return;  // the whole log is read already
-    RAS1_TRACE(RAS1_DETAIL, row.window.Any()
-                                ? "2 conditions on the same log, both with time intervals. Taking the wider range\n"
-                                : "2 conditions on the same log, one with time interval, one without. Matching whole log.\n");
+    RAS1_TRACE(RAS1_DETAIL,
+               row.window.Any()
+                   ? "2 conditions on the same log, both with time intervals. Taking the wider range\n"
+                   : "2 conditions on the same log, one with time interval, one without. Matching whole log.\n");
     WidenWindow(&e.request.window, row.window);
     return;
   }

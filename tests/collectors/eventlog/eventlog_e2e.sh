@@ -81,7 +81,8 @@ wait_for "the appended record arrives" at_least "$out" new 1 && pass "appended r
 check "situation row" "$(field "$(rows "$out" new)" EVENTID)" 400
 stop_agent
 grep -q "exit=0" "$work/stdout.1" && pass "agent ended normally" || fail "agent exit: $(cat "$work/stdout.1")"
-grep -q "^Application	4	" "$work/evtlog.state" && pass "bookmark kept" || fail "bookmark: $(cat "$work/evtlog.state" 2>/dev/null)"
+grep -q "^Application	4	" "$work/evtlog.state" && pass "bookmark kept" ||
+  fail "bookmark: $(cat "$work/evtlog.state" 2>/dev/null)"
 
 # Written while the agent was down: delivered once at its restart.
 evtfile "${old[@]}" "4:400:4:0:OsmE2E:fresh" "5:500:4:0:OsmE2E:" "6:600:4:0:OsmE2E:"
@@ -94,7 +95,10 @@ check "restart rows" "$(rows "$out" new | while read -r l; do field "$l" EVENTID
 "$run" regsvr32 /s /u "$(win "$dll")"
 
 if [ "$failures" -ne 0 ]; then
-  for n in 1 2; do echo "--- output $n"; cat "$work/out.$n.jsonl" 2>/dev/null | cut -c1-400; echo "--- stderr $n"; grep -v invoked "$work/stderr.$n" | head -20; done
+  for n in 1 2; do
+    echo "--- output $n"; cut -c1-400 "$work/out.$n.jsonl" 2>/dev/null
+    echo "--- stderr $n"; grep -v invoked "$work/stderr.$n" | head -20
+  done
   cat "$work/tool.out"
 fi
 echo "event log end-to-end: $failures failure(s)"

@@ -130,7 +130,8 @@ TEST_F(EventLogTables, MessageModuleGivesDescriptionsAndCategories) {
   std::wstring wdll(dll.begin(), dll.end());
   std::wstring list = L"C:\\no\\such.dll;" + wdll + L";";
   HKEY k;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
   // Stored without its terminator, as some installers write it.
   RegSetValueExW(k, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(list.c_str()),
                  static_cast<DWORD>(list.size() * sizeof(wchar_t)));
