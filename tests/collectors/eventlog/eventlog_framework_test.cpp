@@ -6,12 +6,9 @@
 
 #include <chrono>
 #include <ctime>
-#include <fstream>
 #include <set>
 #include <string>
 
-#include "framework/cfw_runtime.h"
-#include "tables/tables.h"
 #include "tests/collectors/eventlog/eventlog_world.h"
 
 namespace {
@@ -340,63 +337,34 @@ TEST_F(EventLogTables, StopDuringABurstLosesNothingAndRepeatsNothing) {
   EXPECT_EQ(kBurst, seen.size());
 }
 
-// Requests opened and closed one by one: one log manager per log, kept while
-// any situation uses it, stopped with the last, also right after its start.
-TEST_F(EventLogTables, LogManagersFollowTheirRequests) {
+// Two situations on one log share one log manager, and each receives every
+// event once; an invalid filter raises no use count; a manager stopped right
+// after its start ends all the same.
+TEST_F(EventLogTables, OneLogManagerPerLogForItsSituations) {
   InjectedLog sys("System");
-  std::string output = TempPath("managers.jsonl");
-  DeleteFileA(output.c_str());
-  cfw::OpenOutput(output.c_str());
-  ASSERT_EQ(0, osm_ntevtlog_init());
-  TableManager* manager = cfw::FindManager("NTEVTLOG");
-  ASSERT_NE(nullptr, manager);
-  std::vector<cfw::AttributeView> attrs;
-  for (std::uint32_t i = 0; i < osm_ntevtlog_def().attrCount; ++i)
-    attrs.push_back({osm_ntevtlog_def().attrs[i].name, osm_ntevtlog_def().attrs[i].type,
-                     osm_ntevtlog_def().attrs[i].width});
-  std::vector<cfw::ParsedRequest> parsed;
-  auto open = [&](const std::string& line) {
-    cfw::ParsedRequest req;
-    std::string error;
-    EXPECT_EQ(cfw::LineResult::kRequest, cfw::ParseRequestLine(line, &req, &error)) << error;
-    EXPECT_TRUE(cfw::CheckRequest(&req, [&](const std::string&) { return &attrs; }, &error)) << error;
-    parsed.push_back(req);
-    RequestDetail d = cfw::MakeDetail("OSM", "NTEVTLOG", req.name.c_str(), 0, cfw::SampleTypeOf(req.kind));
-    ContextInfo c = cfw::NewContext(&parsed.back().condition);
-    dcfa* r = manager->CreateRequest(d, c);
-    cfw::OpenRequest(r);
-    return r;
-  };
-  auto rows = [&](const std::string& name) {
-    std::ifstream in(output);
-    std::string line;
-    int n = 0;
-    while (std::getline(in, line)) n += line.find("\"request\":\"" + name + "\"") != std::string::npos;
-    return n;
-  };
-  parsed.reserve(8);
-  dcfa* a = open("event a NTEVTLOG where LOGNAME EQ \"System\"");
-  dcfa* b = open("event b NTEVTLOG where LOGNAME EQ \"System\"");
-  dcfa* bad = open("event bad NTEVTLOG where LOGNAME NE \"System\"");  // invalid: raises no count
-  ASSERT_TRUE(WaitUntil([&] { return sys.Store().Watchers() == 1; }));
-  cfw::CloseRequest(bad);
-  sys.Append(Event(1, 1));
-  ASSERT_TRUE(WaitUntil([&] { return rows("a") == 1 && rows("b") == 1; }));
-  cfw::CloseRequest(a);
-  EXPECT_EQ(1u, sys.Store().Watchers());
-  sys.Append(Event(2, 2));
-  ASSERT_TRUE(WaitUntil([&] { return rows("b") == 2; }));
-  cfw::CloseRequest(b);
-  EXPECT_EQ(0u, sys.Store().Watchers());
+  {
+    AgentRun run("event a NTEVTLOG where LOGNAME EQ \"System\"\n"
+                 "event b NTEVTLOG where ULOGNAME EQ \"System\" AND EVENTID GT 0\n"
+                 "event bad NTEVTLOG where LOGNAME NE \"System\"\n");
+    ASSERT_TRUE(WaitUntil([&] { return sys.Store().Watchers() == 1; }));
+    sys.Append(Event(1, 1));
+    sys.Append(Event(2, 2));
+    ASSERT_TRUE(run.WaitRows("a", 2) && run.WaitRows("b", 2));
+    EXPECT_EQ(1u, sys.Store().Watchers());
+    run.Stop();
+    EXPECT_EQ(0u, sys.Store().Watchers());
+    for (const char* name : {"a", "b"}) {
+      std::vector<long long> ids = Column(run.Rows(name), "EVENTID");
+      EXPECT_EQ(std::set<long long>({1, 2}), std::set<long long>(ids.begin(), ids.end())) << name;
+      EXPECT_EQ(2u, ids.size()) << name;
+    }
+    EXPECT_EQ(0u, run.Rows("bad").size());
+  }
   for (int i = 0; i < 5; ++i) {  // stopped before its thread has registered
-    dcfa* quick = open("event quick NTEVTLOG where LOGNAME EQ \"System\"");
-    cfw::CloseRequest(quick);
+    AgentRun quick("event q NTEVTLOG where LOGNAME EQ \"System\"\n");
+    quick.Stop();
     EXPECT_EQ(0u, sys.Store().Watchers());
   }
-  EXPECT_EQ(1, rows("a"));
-  EXPECT_EQ(0, rows("bad"));
-  cfw::ForgetRegistrations();
-  cfw::CloseOutput();
 }
 
 }  // namespace

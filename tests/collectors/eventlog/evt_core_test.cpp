@@ -4,13 +4,11 @@
 #include "collectors/eventlog/evt_event.h"
 #include "collectors/eventlog/evt_record.h"
 #include "collectors/eventlog/evt_rows.h"
-#include "support/hashmap.h"
 #include "tests/collectors/eventlog/evt_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <string>
 
 namespace {
@@ -146,75 +144,6 @@ TEST(BackupFile, RefusesDamageAndKeepsWhatCameBefore) {
     EXPECT_EQ(c.kept, contents.records.size()) << c.at;
   }
   EXPECT_EQ(EvtFileStatus::kTooSmall, ParseEvtFile(good.data(), 60).status);
-}
-
-std::map<std::string, std::string> g_env;
-const char* Env(const char* name) {
-  auto it = g_env.find(name);
-  return it == g_env.end() ? nullptr : it->second.c_str();
-}
-
-TEST(Throttle, FamilyVariablesInTheirOrder) {
-  g_env = {{"NT_LOG_THROTTLE", "07"}, {"NT_SYSTEM_LOG_THROTTLE", "3"}, {"NT_LOG_DUPLICATE", "-3"}};
-  EXPECT_EQ(3, ThresholdFor("System", Family::kThrottle, Env));
-  EXPECT_EQ(-1, ThresholdFor("Application", Family::kThrottle, Env));
-  EXPECT_EQ(-3, ThresholdFor("Security", Family::kDuplicate, Env));
-  g_env["NT_LOG_THROTTLE"] = "5";
-  EXPECT_EQ(5, ThresholdFor("System", Family::kThrottle, Env));
-  for (int t : {0, -1}) EXPECT_FALSE(DuplicatesEnabled(t));
-}
-
-// Ten identical events in one batch: what is sent, with which DUPCNT.
-TEST(Throttle, SendsDropsAndCountsWithinABatch) {
-  struct Case {
-    int threshold;
-    std::vector<int> sent;           // indexes of the sent events
-    std::vector<long long> dupcnt;   // their rows' DUPCNT after the batch
-  };
-  const Case cases[] = {
-      {5, {0, 5}, {0, 5}},  // the first, then the 5th repetition with its count
-      {1, {0}, {9}},        // every repetition dropped; the row counts them
-      {-3, {0}, {9}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.threshold);
-    HashMap map(1000);
-    std::vector<FormattedEvent> sent;
-    std::vector<int> indexes;
-    for (int i = 0; i < 10; ++i) {
-      FormattedEvent e;
-      ClearEvent(&e);
-      e.eventId = 100;
-      SetWideAscii(e.source, kSourceWidth, "Src");
-      SetNarrow(e.type, kTypeWidth, "Error");
-      if (CheckDuplicate(&map, c.threshold, &e)) {
-        sent.push_back(e);
-        indexes.push_back(i);
-      }
-    }
-    EXPECT_EQ(c.sent, indexes);
-    std::vector<long long> counts;
-    for (const FormattedEvent& e : sent) counts.push_back(RowDuplicateCount(&map, c.threshold, e));
-    EXPECT_EQ(c.dupcnt, counts);
-    ClearDuplicateMap(&map);
-  }
-}
-
-TEST(Window, BoundsPadCompareAndWiden) {
-  TimeWindow w;
-  SetBound(w.start, "1240101");  // shorter than 16: padded, never over-read
-  EXPECT_EQ(0, std::memcmp(w.start, "1240101         ", 16));
-  SetBound(w.start, "1240101000000000");
-  EXPECT_EQ(WindowPlace::kLow, PlaceInWindow("1231231235959000", w));
-  EXPECT_EQ(WindowPlace::kInside, PlaceInWindow("1240505000000000", w));
-  SetBound(w.stop, "1240301000000000");
-  EXPECT_EQ(WindowPlace::kHigh, PlaceInWindow("1240505000000000", w));
-
-  TimeWindow other;
-  SetBound(other.start, "1230101000000000");
-  WidenWindow(&w, other);  // other has no stop: the merged window has none
-  EXPECT_EQ(0, std::memcmp(w.start, "1230101000000000", 16));
-  EXPECT_FALSE(w.HasStop());
 }
 
 TEST(Messages, FileListsInsertsAndKeys) {
