@@ -196,16 +196,20 @@ TEST_F(EventLogTables, ThrottleAndDuplicateFamilies) {
     SetEnv("NT_LOG_THROTTLE", "07");  // begins with 0: skipped
     SetEnv(c.variable, c.value);
     InjectedLog app("Application");
-    std::vector<std::vector<std::uint8_t>> batch;
-    for (int i = 1; i <= c.events; ++i) batch.push_back(evtw::Record(Event(static_cast<std::uint32_t>(i), 7, 1)));
+    // Written when the situation already watches, so that it is new to it.
+    auto batch = [&c] {
+      std::vector<std::vector<std::uint8_t>> records;
+      for (int i = 1; i <= c.events; ++i) records.push_back(evtw::Record(Event(static_cast<std::uint32_t>(i), 7, 1)));
+      return records;
+    };
     std::unique_ptr<AgentRun> run;
     if (c.report) {
-      app.Store().AppendMany(batch);
+      app.Store().AppendMany(batch());
       run.reset(new AgentRun("report dup NTEVTLOG where LOGNAME EQ \"Application\"\n", true));
     } else {
       run.reset(new AgentRun("event dup NTEVTLOG where LOGNAME EQ \"Application\"\n"));
       ASSERT_TRUE(WaitUntil([&] { return app.Store().Watchers() == 1; }));
-      app.Store().AppendMany(batch);
+      app.Store().AppendMany(batch());
       ASSERT_TRUE(run->WaitRows("dup", c.dupcnt.size()));
     }
     run->Stop();
