@@ -255,6 +255,38 @@ TEST_F(EventLogTables, NewInterfaceEventsAreRenderedAndWindowed) {
   for (long long id : Column(run.Rows("recent"), "EVENTID")) EXPECT_NE(11, id);  // older than its start
 }
 
+// New interface: a restart catches up from a query, then the subscription
+// goes on without repeating what the query delivered.
+TEST_F(EventLogTables, NewInterfaceRestartCatchesUpFromTheBookmark) {
+  SetEnv("OSM_EVENTLOG_API", nullptr);
+  FreshBookmarks("evt.state", "10");
+  InstallFakeEvtInterface();
+  auto event = [](std::uint64_t id) {
+    FakeEvent e;
+    e.fileTime = (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
+    e.eventId = static_cast<std::uint16_t>(id);
+    e.provider = L"OsmProvider";
+    e.recordId = id;
+    return e;
+  };
+  const char* request = "event sec NTEVTLOG where LOGNAME EQ \"Security\"\n";
+  {
+    AgentRun first(request);
+    ASSERT_TRUE(WaitUntil(FakeSubscribed));
+    AppendFakeEvent(event(101));
+    ASSERT_TRUE(first.WaitRows("sec", 1));
+  }
+  AppendFakeEvent(event(102));  // while the agent is down
+  AppendFakeEvent(event(103));
+  AgentRun second(request);
+  ASSERT_TRUE(second.WaitRows("sec", 2));
+  AppendFakeEvent(event(104));
+  ASSERT_TRUE(second.WaitRows("sec", 3));
+  second.Stop();
+  RemoveFakeEvtInterface();
+  EXPECT_EQ(std::vector<long long>({103, 102, 104}), Column(second.Rows("sec"), "EVENTID"));
+}
+
 TEST_F(EventLogTables, BackupFileServesTheLogAndItsInformation) {
   std::string path = TempPath("backup.evt");
   std::uint32_t then = static_cast<std::uint32_t>(std::time(nullptr)) - 3600;

@@ -283,6 +283,11 @@ BOOL WINAPI FakeFormat(EVT_HANDLE, EVT_HANDLE event, DWORD, DWORD, PEVT_VARIANT,
 }  // namespace
 
 void InstallFakeEvtInterface() {
+  {
+    std::lock_guard<std::mutex> g(Fake().lock);  // a fresh log, no subscription yet
+    Fake().events.clear();
+    Fake().signal = nullptr;
+  }
   osm::evl::EvtEntryTable t;
   t.subscribe = &FakeSubscribe;
   t.close = &FakeClose;

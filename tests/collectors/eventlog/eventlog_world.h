@@ -65,7 +65,8 @@ class InjectedLog {
 };
 
 // The new interface served from memory: events appended here reach a
-// subscription (signalled) and queries (newest first).
+// subscription (signalled) and queries (newest first). Installing it starts
+// an empty log.
 struct FakeEvent {
   std::uint64_t fileTime = 0;
   std::uint16_t eventId = 0;
