@@ -6,23 +6,16 @@
 #   eventlog_e2e.sh OSMAGENT OSMPERF_DLL EVTFILE_TOOL SIGNAL_EVENT WINE_RUN
 set -u
 agent=$(readlink -f "$1") dll=$(readlink -f "$2") tool=$(readlink -f "$3") signal=$(readlink -f "$4") run=$5
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
-export OSM_WINE_TIMEOUT=120
-failures=0
-pass() { echo "ok: $1"; }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
-check() { if [ "$2" = "$3" ]; then pass "$1 = $3"; else fail "$1: got '$2', expected '$3'"; fi; }
-rows() { grep '"record":"row"' "$1" 2>/dev/null | grep "\"request\":\"$2\"" || true; }
-count() { rows "$1" "$2" | grep -c . || true; }
+source "$(dirname "$0")/../e2e_checks.sh"
+req_rows() { grep '"record":"row"' "$1" 2>/dev/null | grep "\"request\":\"$2\"" || true; }
+count() { req_rows "$1" "$2" | grep -c . || true; }
 field() { sed -n "s/.*\"$2\":\\(\"[^\"]*\"\\|-\\{0,1\\}[0-9]*\\).*/\\1/p" <<<"$1" | tr -d '"'; }
 wait_for() {  # wait_for WHAT COMMAND...: up to 60 s
   local what=$1; shift
   for _ in $(seq 1 300); do "$@" && return 0; sleep 0.2; done
   fail "$what (waited 60 s)"; return 1
 }
-evtfile() { "$run" "$tool" "$(win "$work/app.evt")" "$@" >>"$work/tool.out" 2>&1 || fail "osm_evtfile $*"; }
+evtfile() { "$run" "$tool" "$(windows_path "$work/app.evt")" "$@" >>"$work/tool.out" 2>&1 || fail "osm_evtfile $*"; }
 
 # Three old records (an hour ago): reports see them, the situation does not.
 old=("1:0xC0000064:1:3600:OsmE2E:disk|full" "2:200:2:3600:OsmE2E:" "3:300:4:3600:OsmE2E:x")
@@ -35,13 +28,14 @@ report info NTLOGINFO
 event  new  NTEVTLOG where LOGNAME EQ "Application"
 REQ
 
-"$run" regsvr32 /s "$(win "$dll")" || { echo "regsvr32 failed"; exit 1; }
+"$run" regsvr32 /s "$(windows_path "$dll")" || { echo "regsvr32 failed"; exit 1; }
 start_agent() {  # start_agent N: console mode in the background, output to out.N.jsonl
   (
-    export OSM_PERF_SOURCE=system NT_PERFMON_MEMORY_CHECK=0 OSM_REQUESTS="$(win "$work/requests.txt")"
-    export OSM_OUTPUT="$(win "$work/out.$1.jsonl")" OSM_FRAMEWORK_LOG="$(win "$work/framework.log")"
-    export OSM_APPLICATION_LOG_FILE="$(win "$work/app.evt")" OSM_EVTLOG_STATE="$(win "$work/evtlog.state")"
-    export BSL_RAS1_FILE="$(win "$work/agent.$1.trc")" OSM_WINE_TIMEOUT=300
+    export OSM_PERF_SOURCE=system NT_PERFMON_MEMORY_CHECK=0 OSM_REQUESTS="$(windows_path "$work/requests.txt")"
+    export OSM_OUTPUT="$(windows_path "$work/out.$1.jsonl")" OSM_FRAMEWORK_LOG="$(windows_path "$work/framework.log")"
+    export OSM_APPLICATION_LOG_FILE="$(windows_path "$work/app.evt")"
+    export OSM_EVTLOG_STATE="$(windows_path "$work/evtlog.state")"
+    export BSL_RAS1_FILE="$(windows_path "$work/agent.$1.trc")" OSM_WINE_TIMEOUT=300
     "$run" "$agent" TEST >"$work/stdout.$1" 2>"$work/stderr.$1"
     echo "exit=$?" >>"$work/stdout.$1"
   ) &
@@ -62,13 +56,13 @@ for r in all errs sys info; do wait_for "report $r answered" answered "$out" "$r
 check "NTEVTLOG rows of the file" "$(count "$out" all)" 3
 check "NTEVTLOG rows of type Error" "$(count "$out" errs)" 1
 check "NTEVTLOG rows of System (Wine keeps no records)" "$(count "$out" sys)" 0
-e=$(rows "$out" errs)
+e=$(req_rows "$out" errs)
 check "EVENTID" "$(field "$e" EVENTID)" 100
 check "SOURCE" "$(field "$e" SOURCE)" OsmE2E
-check "first row is the newest" "$(field "$(rows "$out" all | head -1)" EVENTID)" 300
+check "first row is the newest" "$(field "$(req_rows "$out" all | head -1)" EVENTID)" 300
 grep -q 'part of the event:        disk, full\.' <<<"$e" && pass "DESCRIP with the insertion strings" ||
   fail "DESCRIP: $(field "$e" DESCRIP)"
-i=$(rows "$out" info)
+i=$(req_rows "$out" info)
 check "NTLOGINFO rows (only the file-backed log under Wine)" "$(count "$out" info)" 1
 check "NTLOGINFO LOGNAME" "$(field "$i" LOGNAME)" Application
 check "NTLOGINFO COUNT8" "$(field "$i" COUNT8)" 3
@@ -78,7 +72,7 @@ check "NTLOGINFO RETENTION (days)" "$(field "$i" RETENTION)" 7
 # A record appended to the file arrives as a new event.
 evtfile "${old[@]}" "4:400:4:0:OsmE2E:fresh"
 wait_for "the appended record arrives" at_least "$out" new 1 && pass "appended record arrived"
-check "situation row" "$(field "$(rows "$out" new)" EVENTID)" 400
+check "situation row" "$(field "$(req_rows "$out" new)" EVENTID)" 400
 stop_agent
 grep -q "exit=0" "$work/stdout.1" && pass "agent ended normally" || fail "agent exit: $(cat "$work/stdout.1")"
 grep -q "^Application	4	" "$work/evtlog.state" && pass "bookmark kept" ||
@@ -91,8 +85,8 @@ out=$work/out.2.jsonl
 wait_for "events since the bookmark" at_least "$out" new 2 && pass "events since the bookmark arrived"
 sleep 1
 stop_agent
-check "restart rows" "$(rows "$out" new | while read -r l; do field "$l" EVENTID; done | tr '\n' ' ')" "600 500 "
-"$run" regsvr32 /s /u "$(win "$dll")"
+check "restart rows" "$(req_rows "$out" new | while read -r l; do field "$l" EVENTID; done | tr '\n' ' ')" "600 500 "
+"$run" regsvr32 /s /u "$(windows_path "$dll")"
 
 if [ "$failures" -ne 0 ]; then
   for n in 1 2; do
