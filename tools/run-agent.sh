@@ -71,17 +71,28 @@ retry "$run" regsvr32 /s "$(windows_path "$bin/osmperf.dll")" || fail "registeri
 requests=${OSM_REPORTS:-$bin/live-requests.txt}
 if [ -z "${OSM_REPORTS:-}" ]; then
   cat >"$requests" <<'REQ'
-# Live tables, answered every 10 seconds, and served as metrics.
+# Live tables, answered every 10 seconds, and the performance tables also
+# served as metrics.
+report system    WTSYSTEM   every 10
 report memory    WTMEMORY   every 10
 report memory-nt NTMEMORY   every 10
-report system    WTSYSTEM   every 10
+report cpu       NTPROCSSR  every 10
+report cpu-sum   NTPROCRSUM every 10
+report disks     WTLOGCLDSK every 10
+report processes WTPROCESS  every 10
+report network   NETWRKIN   every 10
+report tcp       TCPSTATS   every 10
 report objects   WTOBJECTS  every 10
 report pagefile  NTPAGEFILE every 10
+export system-m    WTSYSTEM   every 10
 export memory-m    WTMEMORY   every 10
 export memory-nt-m NTMEMORY   every 10
-export system-m    WTSYSTEM   every 10
+export cpu-m       NTPROCSSR  every 10
+export disks-m     WTLOGCLDSK every 10
+export processes-m WTPROCESS  every 10
+export network-m   NETWRKIN   every 10
+export tcp-m       TCPSTATS   every 10
 export objects-m   WTOBJECTS  every 10
-export pagefile-m  NTPAGEFILE every 10
 REQ
 fi
 [ -r "$requests" ] || fail "reading the requests file $requests"
