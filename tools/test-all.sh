@@ -1,7 +1,7 @@
 #!/bin/bash
-# Builds and runs every test: the Windows build under Wine, then the portable
-# core natively under AddressSanitizer and UndefinedBehaviorSanitizer, then a
-# short run of each fuzzer. Exits non-zero on the first failure.
+# Builds and runs every test: the Windows build and its installer package, the
+# tests under Wine, then the portable core natively under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of each fuzzer. Exits non-zero on the first failure.
 #   OSM_BUILD_DIR   where the builds go (default: ./build)
 #   OSM_FUZZ_SECONDS  seconds per fuzzer (default 20; 0 skips fuzzing)
 set -eu
@@ -15,6 +15,8 @@ echo "== Windows build (mingw-w64), tests under Wine"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/win" -j "$jobs"
+echo "== Windows Installer package"
+OSM_BUILD_DIR="$build" bash "$root/tools/package.sh"
 (cd "$build/win" && ctest --output-on-failure -j "$jobs") | tee "$build/win-ctest.log"
 
 echo "== Portable core, native, with sanitizers"
