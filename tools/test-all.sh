@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds and runs every test: the Windows build and its installer package, the
 # tests under Wine, then the portable core natively under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then a short run of each fuzzer. Exits non-zero on the first failure.
+# UndefinedBehaviorSanitizer, then a short run of each fuzzer. Exits non-zero
+# on the first failure.
 #   OSM_BUILD_DIR   where the builds go (default: ./build)
 #   OSM_FUZZ_SECONDS  seconds per fuzzer (default 20; 0 skips fuzzing)
 set -eu
