@@ -8,7 +8,7 @@ prefix=$work/prefix
 export OSM_WINEPREFIX=$prefix OSM_WINE_TIMEOUT=120
 run=$tools/wine-run.sh
 check() {  # check NAME ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', expected '$3'"; failures=$((failures + 1)); fi
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', expected '$3'"; failures=$((failures + 1)); return 1; fi
 }
 same() { cmp -s "$2" "$3"; check "$1" $? 0; }
 reg() { "$run" reg "$@" 2>/dev/null | tr -d '\r' | grep -v '^reg: '; }  # a missing key reads as nothing
@@ -24,10 +24,11 @@ com_keys() {
 }
 msiexec() { "$run" msiexec "$@" /qn; }
 svcctl() { "$run" "$svcctl" "$@" mx_agent 2>&1 | tr -d '\r'; }
-wait_row() {  # wait_row REQUEST: a row of that request reaches the output within 60 s
-  for _ in $(seq 300); do grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null && break; sleep 0.2; done
+wait_row() {  # wait_row REQUEST: a row of that request reaches the output within 180 s
+  local i
+  for i in $(seq 900); do grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null && break; sleep 0.2; done
   grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null
-  check "rows of $1 in the configured output" $? 0
+  check "rows of $1 in the configured output (after $((i / 5)) s)" $? 0 || tail -5 "$data"/*
 }
 
 rm -rf "$work" && mkdir -p "$work"
