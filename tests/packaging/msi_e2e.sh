@@ -24,11 +24,11 @@ com_keys() {
 }
 msiexec() { "$run" msiexec "$@" /qn; }
 svcctl() { "$run" "$svcctl" "$@" mx_agent 2>&1 | tr -d '\r'; }
-wait_row() {  # wait_row REQUEST: a row of that request reaches the output within 180 s
+wait_row() {  # wait_row REQUEST: a row of that request reaches the output within 120 s
   local i
-  for i in $(seq 900); do grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null && break; sleep 0.2; done
+  for i in $(seq 600); do grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null && break; sleep 0.2; done
   grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null
-  check "rows of $1 in the configured output (after $((i / 5)) s)" $? 0 || tail -5 "$data"/*
+  check "rows of $1 in the configured output (after $((i / 5)) s)" $? 0 || tail -n 5 "$data"/* 2>&1
 }
 
 rm -rf "$work" && mkdir -p "$work"
