@@ -78,6 +78,9 @@ wait_row memory
 # Upgrade over an edited requests file: the restarted agent reads the edit.
 echo 'report objects WTOBJECTS' >>"$programs/osm_requests.txt"
 cp "$programs/osm_requests.txt" "$work/edited.txt"
+# Wine's msiexec sends the stop without waiting for it (Windows waits), so a slow
+# stop would leave the old program in use: stop it here and let the upgrade start it.
+check "stopped by the helper" "$(svcctl stop)" "state: 1 exit: 0"
 msiexec /i "$new_w"
 check "upgrade" $? 0
 same "edited requests kept" "$work/edited.txt" "$programs/osm_requests.txt"
