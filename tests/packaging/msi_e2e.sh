@@ -23,7 +23,7 @@ com_keys() {
   done
 }
 msiexec() { "$run" msiexec "$@" /qn; }
-svcctl() { "$run" "$svcctl" "$@" mx_agent 2>&1 | tr -d '\r'; }
+svcctl() { "$run" "$svcctl" "$@" mx_agent 2>&1 | tr -d '\r' | sed 's/ specific: .*//'; }
 wait_row() {  # wait_row REQUEST: a row of that request reaches the output within 120 s
   local i
   for i in $(seq 600); do grep -q "\"record\":\"row\",\"request\":\"$1\"" "$data/rows.jsonl" 2>/dev/null && break; sleep 0.2; done
