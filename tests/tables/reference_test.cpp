@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,41 +31,22 @@ bool ReadFile(const char* path, std::string* text) {
   return true;
 }
 
-std::string WithoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
-// The first line where two texts differ, as "line N: expected | found".
-std::string FirstDifference(const std::string& want, const std::string& got) {
-  std::size_t line = 1, a = 0, b = 0;
-  while (a < want.size() || b < got.size()) {
-    std::size_t ea = want.find('\n', a), eb = got.find('\n', b);
-    std::string la = a < want.size() ? want.substr(a, ea == std::string::npos ? ea : ea - a) : "<end>";
-    std::string lb = b < got.size() ? got.substr(b, eb == std::string::npos ? eb : eb - b) : "<end>";
-    if (la != lb) return "line " + std::to_string(line) + ":\n  data: " + la + "\n  file: " + lb;
-    if (ea == std::string::npos || eb == std::string::npos) break;
-    a = ea + 1;
-    b = eb + 1;
-    ++line;
-  }
-  return "lengths differ";
-}
-
 TEST(TableReference, CheckedInDocumentMatchesTheData) {
   std::string file;
   ASSERT_TRUE(ReadFile(OSM_TABLES_MD, &file)) << "cannot read " << OSM_TABLES_MD;
-  file = WithoutCarriageReturns(file);
-  const std::string data = TablesMarkdown(AllTables(), TableCount());
-  EXPECT_TRUE(file == data)
-      << "docs/tables.md is out of date; regenerate it with\n"
-         "  osmtables --markdown > docs/tables.md\n"
-      << FirstDifference(data, file);
+  std::istringstream data(TablesMarkdown(AllTables(), TableCount())), checkedIn(file);
+  std::string want, got;
+  for (int line = 1;; ++line) {
+    const bool a = static_cast<bool>(std::getline(data, want)), b = static_cast<bool>(std::getline(checkedIn, got));
+    if (b && !got.empty() && got.back() == '\r') got.pop_back();
+    if (!a && !b) break;
+    if (a != b || want != got) {
+      ADD_FAILURE() << "docs/tables.md is out of date; regenerate it with\n"
+                       "  osmtables --markdown > docs/tables.md\nline "
+                    << line << ":\n  data: " << (a ? want : "<end>") << "\n  file: " << (b ? got : "<end>");
+      break;
+    }
+  }
 }
 
 TEST(TableReference, EveryTableHasASummary) {
@@ -112,16 +95,13 @@ TEST(TableReference, JsonEscapesQuotesBackslashesAndControls) {
   EXPECT_EQ(JsonEscape("% Disk Time"), "% Disk Time");
 }
 
-// ---------------------------------------------------------------------------
 // A small JSON reader, enough to check the tool's output structurally.
-
 struct Json {
   enum Kind { kNull, kNumber, kString, kArray, kObject } kind = kNull;
   double number = 0;
   std::string text;
   std::vector<Json> items;
   std::map<std::string, Json> fields;
-  std::vector<std::string> order;  // field names in document order
 
   const Json& operator[](const std::string& key) const {
     static const Json missing;
@@ -133,104 +113,69 @@ struct Json {
 class JsonReader {
  public:
   explicit JsonReader(const std::string& text) : s_(text) {}
-
-  bool ReadDocument(Json* out) {
-    if (!Value(out)) return false;
-    Blanks();
-    return pos_ == s_.size();
-  }
+  bool ReadDocument(Json* out) { return Value(out) && (Blanks(), pos_ == s_.size()); }
 
  private:
   void Blanks() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\t' ||
-                                s_[pos_] == '\r')) {
-      ++pos_;
-    }
+    while (pos_ < s_.size() && std::strchr(" \n\t\r", s_[pos_]) && s_[pos_]) ++pos_;
   }
   bool Eat(char c) {
     Blanks();
-    if (pos_ < s_.size() && s_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
+    return pos_ < s_.size() && s_[pos_] == c && ++pos_;
   }
   bool String(std::string* out) {
     if (!Eat('"')) return false;
     while (pos_ < s_.size()) {
       char c = s_[pos_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (static_cast<unsigned char>(c) < 0x20 || (c == '\\' && pos_ >= s_.size())) return false;
       if (c != '\\') {
         *out += c;
         continue;
       }
-      if (pos_ >= s_.size()) return false;
-      char e = s_[pos_++];
-      switch (e) {
-        case '"': *out += '"'; break;
-        case '\\': *out += '\\'; break;
-        case '/': *out += '/'; break;
-        case 'n': *out += '\n'; break;
-        case 't': *out += '\t'; break;
-        case 'r': *out += '\r'; break;
-        case 'u': {
-          if (pos_ + 4 > s_.size()) return false;
-          unsigned long v = std::strtoul(s_.substr(pos_, 4).c_str(), nullptr, 16);
-          if (v > 0x7f) return false;  // the catalogue is ASCII
-          *out += static_cast<char>(v);
-          pos_ += 4;
-          break;
-        }
-        default: return false;
+      const char* escape = std::strchr("\"\\/ntru", s_[pos_++]);
+      if (escape == nullptr || *escape == 0) return false;
+      if (*escape != 'u') {
+        *out += "\"\\/\n\t\r"[escape - "\"\\/ntru"];
+        continue;
       }
+      if (pos_ + 4 > s_.size()) return false;
+      unsigned long v = std::strtoul(s_.substr(pos_, 4).c_str(), nullptr, 16);
+      if (v > 0x7f) return false;  // the catalogue is ASCII
+      *out += static_cast<char>(v);
+      pos_ += 4;
     }
     return false;
   }
   bool Value(Json* out) {
     Blanks();
     if (pos_ >= s_.size()) return false;
-    char c = s_[pos_];
-    if (c == '"') {
-      out->kind = Json::kString;
-      return String(&out->text);
-    }
-    if (c == '[') {
+    const char c = s_[pos_];
+    if (c == '"') return out->kind = Json::kString, String(&out->text);
+    if (c == '[' || c == '{') {
       ++pos_;
-      out->kind = Json::kArray;
-      if (Eat(']')) return true;
-      do {
-        out->items.emplace_back();
-        if (!Value(&out->items.back())) return false;
-      } while (Eat(','));
-      return Eat(']');
-    }
-    if (c == '{') {
-      ++pos_;
-      out->kind = Json::kObject;
-      if (Eat('}')) return true;
+      const char close = c == '[' ? ']' : '}';
+      out->kind = c == '[' ? Json::kArray : Json::kObject;
+      if (Eat(close)) return true;
       do {
         std::string key;
-        if (!String(&key) || !Eat(':')) return false;
-        if (out->fields.count(key) != 0) return false;  // duplicate key
-        out->order.push_back(key);
-        if (!Value(&out->fields[key])) return false;
+        Json* item = &out->items.emplace_back();
+        if (c == '{') {
+          // A duplicate key is malformed for our purposes.
+          if (!String(&key) || !Eat(':') || out->fields.count(key) != 0) return false;
+          item = &out->fields[key];
+        }
+        if (!Value(item)) return false;
       } while (Eat(','));
-      return Eat('}');
+      return Eat(close);
     }
-    if (s_.compare(pos_, 4, "null") == 0) {
-      pos_ += 4;
-      out->kind = Json::kNull;
-      return true;
-    }
+    if (s_.compare(pos_, 4, "null") == 0) return pos_ += 4, true;
+    std::size_t used = 0;
     if (c == '-' || (c >= '0' && c <= '9')) {
-      std::size_t start = pos_;
-      if (c == '-') ++pos_;
-      while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
-      if (pos_ == start || (c == '-' && pos_ == start + 1)) return false;
       out->kind = Json::kNumber;
-      out->number = std::strtod(s_.substr(start, pos_ - start).c_str(), nullptr);
-      return true;
+      out->number = std::stod(s_.substr(pos_, 32), &used);
+      pos_ += used;
+      return s_[pos_ - 1] >= '0' && s_[pos_ - 1] <= '9';
     }
     return false;
   }
@@ -240,6 +185,9 @@ class JsonReader {
 };
 
 TEST(TableReference, JsonCarriesEveryRecord) {
+  Json none;
+  ASSERT_TRUE(JsonReader(TablesJson(AllTables(), 0)).ReadDocument(&none));
+  EXPECT_TRUE(none.kind == Json::kArray && none.items.empty());
   const std::string text = TablesJson(AllTables(), TableCount());
   Json doc;
   ASSERT_TRUE(JsonReader(text).ReadDocument(&doc)) << "not well-formed JSON";
@@ -300,18 +248,13 @@ TEST(MetricColumns, LabelDataMatchesTheCatalogue) {
     for (std::uint32_t i = 0; i < table.attrCount; ++i) {
       perInstance = perInstance || std::string(table.attrs[i].source).find("_INSTANCE_") != std::string::npos;
     }
-    if (perInstance) EXPECT_FALSE(MetricLabelAttributes(table).empty()) << table.name;
+    if (perInstance) {
+      EXPECT_FALSE(MetricLabelAttributes(table).empty()) << table.name;
+    }
   }
   const TableDef& system = *FindTable("WTSYSTEM");
   EXPECT_EQ(MetricRole::kNode, MetricRoleOf(system, system.attrs[0]));
   EXPECT_EQ("WTSYSTEM NUMOFPRCSR: fixed-data field _NUMCPUS_", MetricHelp(system, system.attrs[10]));
-}
-
-TEST(TableReference, JsonOfNoTablesIsAnEmptyArray) {
-  Json doc;
-  ASSERT_TRUE(JsonReader(TablesJson(AllTables(), 0)).ReadDocument(&doc));
-  EXPECT_EQ(doc.kind, Json::kArray);
-  EXPECT_TRUE(doc.items.empty());
 }
 
 }  // namespace
