@@ -45,12 +45,8 @@ class MemoryPerfSource : public osmperf::IPerfDataSource {
                         osmperf::PerfSourceStage* stage) override {
     using osmperf::PerfSourceStage;
     for (PerfSourceStage s : {PerfSourceStage::Connect, PerfSourceStage::OpenPerflib,
-                              PerfSourceStage::LastCounter, PerfSourceStage::LastHelp}) {
-      if (failStage_ == s) {
-        *stage = s;
-        return failCode_;
-      }
-    }
+                              PerfSourceStage::LastCounter, PerfSourceStage::LastHelp})
+      if (Fails(s, stage)) return failCode_;
     std::uint32_t largest = 0;
     for (const auto& n : names_)
       if (n.first > largest) largest = n.first;
@@ -59,34 +55,13 @@ class MemoryPerfSource : public osmperf::IPerfDataSource {
     return 0;
   }
   long QueryCounterNames(std::u16string* multiString, osmperf::PerfSourceStage* stage) override {
-    if (failStage_ == osmperf::PerfSourceStage::ReadCounterNames) {
-      *stage = failStage_;
-      return failCode_;
-    }
-    multiString->clear();
-    for (const auto& n : names_) {
-      std::string idx = std::to_string(n.first);
-      multiString->append(idx.begin(), idx.end());
-      multiString->push_back(0);
-      for (unsigned char c : n.second) multiString->push_back(c);
-      multiString->push_back(0);
-    }
-    multiString->push_back(0);
+    if (Fails(osmperf::PerfSourceStage::ReadCounterNames, stage)) return failCode_;
+    *multiString = MultiString<std::u16string>();
     return 0;
   }
   long QueryCounterText(std::string* multiString, osmperf::PerfSourceStage* stage) override {
-    if (failStage_ == osmperf::PerfSourceStage::ReadCounterText) {
-      *stage = failStage_;
-      return failCode_;
-    }
-    multiString->clear();
-    for (const auto& n : names_) {
-      multiString->append(std::to_string(n.first));
-      multiString->push_back('\0');
-      multiString->append(n.second);
-      multiString->push_back('\0');
-    }
-    multiString->push_back('\0');
+    if (Fails(osmperf::PerfSourceStage::ReadCounterText, stage)) return failCode_;
+    *multiString = MultiString<std::string>();
     return 0;
   }
   long QueryData(const char* request, std::uint8_t* buffer, std::uint32_t* size) override {
@@ -105,6 +80,23 @@ class MemoryPerfSource : public osmperf::IPerfDataSource {
   }
 
  private:
+  bool Fails(osmperf::PerfSourceStage at, osmperf::PerfSourceStage* stage) const {
+    if (failStage_ != at) return false;
+    *stage = at;
+    return true;
+  }
+  // Index, name, index, name, ..., then an empty string, as Perflib lists them.
+  template <typename Text>
+  Text MultiString() const {
+    Text out;
+    for (const auto& n : names_) {
+      for (char c : std::to_string(n.first) + '\0' + n.second) out.push_back(static_cast<unsigned char>(c));
+      out.push_back(0);
+    }
+    out.push_back(0);
+    return out;
+  }
+
   NameList names_;
   std::vector<std::uint8_t> block_;
   bool fixedLast_ = false;

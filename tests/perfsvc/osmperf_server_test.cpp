@@ -92,27 +92,34 @@ TEST(Registration, WritesExactlyTheKeysAndRemovesThem) {
   const char* path = "Z:\\build\\perfsvc\\osmperf.dll";
   ASSERT_EQ(OsmRegisterServer(root, path), S_OK);
 
-  const std::string clsid = "{9A487EC4-9A47-11D0-8F6E-F44D6C000000}";
+  const std::string clsid = "{9A487EC4-9A47-11D0-8F6E-F44D6C000000}", c = "CLSID\\" + clsid;
+  const std::string progId = "Velmor.OSMSRV.KOUNTER1", versioned = progId + ".2", title = "Velmor Counter Support for NT";
   EXPECT_EQ(OsmClsidText(CLSID_OsmKounter), clsid);
-  EXPECT_EQ(SubKeys(root, ""), (std::vector<std::string>{"CLSID", "Velmor.OSMSRV.KOUNTER1",
-                                                           "Velmor.OSMSRV.KOUNTER1.2"}));
-  EXPECT_EQ(SubKeys(root, "CLSID"), std::vector<std::string>{clsid});
-  const std::string c = "CLSID\\" + clsid;
-  EXPECT_EQ(SubKeys(root, c), (std::vector<std::string>{"InprocServer32", "ProgID", "VersionIndependentProgID"}));
-  EXPECT_EQ(DefaultValue(root, c), "Velmor Counter Support for NT");
+  // Each key: its subkeys and its default value.
+  const struct {
+    std::string key;
+    std::vector<std::string> subkeys;
+    std::string value;
+  } keys[] = {
+      {"", {"CLSID", progId, versioned}, "<bad>"},
+      {"CLSID", {clsid}, "<bad>"},
+      {c, {"InprocServer32", "ProgID", "VersionIndependentProgID"}, title},
+      {c + "\\InprocServer32", {}, path},
+      {c + "\\ProgID", {}, versioned},
+      {c + "\\VersionIndependentProgID", {}, progId},
+      {progId, {"CLSID", "CurVer"}, title},
+      {progId + "\\CLSID", {}, clsid},
+      {progId + "\\CurVer", {}, versioned},
+      {versioned, {"CLSID"}, title},
+      {versioned + "\\CLSID", {}, clsid},
+  };
+  for (const auto& k : keys) {
+    EXPECT_EQ(SubKeys(root, k.key), k.subkeys) << k.key;
+    EXPECT_EQ(DefaultValue(root, k.key), k.value) << k.key;
+  }
   DWORD values = 99;
-  EXPECT_TRUE(SubKeys(root, c + "\\InprocServer32", &values).empty());
+  SubKeys(root, c + "\\InprocServer32", &values);
   EXPECT_EQ(values, 1u);  // the default value only: no ThreadingModel
-  EXPECT_EQ(DefaultValue(root, c + "\\InprocServer32"), path);
-  EXPECT_EQ(DefaultValue(root, c + "\\ProgID"), "Velmor.OSMSRV.KOUNTER1.2");
-  EXPECT_EQ(DefaultValue(root, c + "\\VersionIndependentProgID"), "Velmor.OSMSRV.KOUNTER1");
-  EXPECT_EQ(SubKeys(root, "Velmor.OSMSRV.KOUNTER1"), (std::vector<std::string>{"CLSID", "CurVer"}));
-  EXPECT_EQ(DefaultValue(root, "Velmor.OSMSRV.KOUNTER1"), "Velmor Counter Support for NT");
-  EXPECT_EQ(DefaultValue(root, "Velmor.OSMSRV.KOUNTER1\\CLSID"), clsid);
-  EXPECT_EQ(DefaultValue(root, "Velmor.OSMSRV.KOUNTER1\\CurVer"), "Velmor.OSMSRV.KOUNTER1.2");
-  EXPECT_EQ(SubKeys(root, "Velmor.OSMSRV.KOUNTER1.2"), std::vector<std::string>{"CLSID"});
-  EXPECT_EQ(DefaultValue(root, "Velmor.OSMSRV.KOUNTER1.2"), "Velmor Counter Support for NT");
-  EXPECT_EQ(DefaultValue(root, "Velmor.OSMSRV.KOUNTER1.2\\CLSID"), clsid);
 
   // A key of someone else's beside ours survives.
   HKEY other = nullptr;

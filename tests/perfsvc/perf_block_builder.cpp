@@ -9,29 +9,15 @@ namespace perfbuild {
 
 using namespace layout;
 
-void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) {
-  b.at(o + 1);
-  b[o] = static_cast<std::uint8_t>(v);
-  b[o + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) {
-  b.at(o + 3);
-  for (int i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void Put64(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v) {
-  b.at(o + 7);
-  for (int i = 0; i < 8; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t Get32(const std::vector<std::uint8_t>& b, std::size_t o) {
-  b.at(o + 3);
-  return static_cast<std::uint32_t>(b[o]) | (static_cast<std::uint32_t>(b[o + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[o + 2]) << 16) | (static_cast<std::uint32_t>(b[o + 3]) << 24);
-}
-
 namespace {
+
+// Writes the low `width` bytes of v, little-endian, inside the vector.
+void Put(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v, int width) {
+  b.at(o + width - 1);
+  for (int i = 0; i < width; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) { Put(b, o, v, 2); }
+void Put64(std::vector<std::uint8_t>& b, std::size_t o, std::uint64_t v) { Put(b, o, v, 8); }
 
 std::size_t Align(std::size_t v, std::size_t a) { return (v + a - 1) / a * a; }
 
@@ -56,32 +42,17 @@ void AppendCounterBlock(std::vector<std::uint8_t>& out, const std::vector<Counte
 
 }  // namespace
 
-ObjectSpec& ObjectSpec::Counter(std::uint32_t nameIndex, std::uint32_t type, std::uint32_t size) {
-  CounterSpec c;
-  c.nameIndex = nameIndex;
-  c.type = type;
-  c.size = size;
-  return Counter(c);
-}
+void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) { Put(b, o, v, 4); }
 
-ObjectSpec& ObjectSpec::Counter(const CounterSpec& counter) {
-  counters_.push_back(counter);
+ObjectSpec& ObjectSpec::Counter(std::uint32_t nameIndex, std::uint32_t type, std::uint32_t size) {
+  counters_.push_back({nameIndex, type, size});
   return *this;
 }
 
 ObjectSpec& ObjectSpec::Instance(const std::u16string& name, std::vector<std::uint64_t> values,
                                  std::uint32_t parentObject, std::uint32_t parentInstance) {
-  InstanceSpec i;
-  i.name = name;
-  i.values = std::move(values);
-  i.parentObject = parentObject;
-  i.parentInstance = parentInstance;
-  return Instance(i);
-}
-
-ObjectSpec& ObjectSpec::Instance(const InstanceSpec& instance) {
   mode_ = Mode::Instances;
-  instances_.push_back(instance);
+  instances_.push_back({name, std::move(values), parentObject, parentInstance});
   return *this;
 }
 
@@ -95,12 +66,6 @@ ObjectSpec& ObjectSpec::NoInstanceData() {
   mode_ = Mode::Empty;
   instances_.clear();
   return *this;
-}
-
-void ObjectSpec::SetInstanceValue(std::size_t instance, std::size_t counter, std::uint64_t value) {
-  std::vector<std::uint64_t>& v = mode_ == Mode::Single ? single_ : instances_.at(instance).values;
-  if (v.size() <= counter) v.resize(counter + 1, 0);
-  v[counter] = value;
 }
 
 BlockBuilder& BlockBuilder::SystemTime(int year, int month, int day, int hour, int minute, int second,
@@ -162,7 +127,7 @@ BuiltBlock BlockBuilder::BuildWithOffsets() const {
     Put32(out, obj + kObjDefinitionLength, static_cast<std::uint32_t>(definitionLength));
     Put32(out, obj + kObjHeaderLength, static_cast<std::uint32_t>(kObjSize));
     Put32(out, obj + kObjNameTitleIndex, o.nameIndex_);
-    Put32(out, obj + kObjHelpTitleIndex, o.helpIndex_ ? o.helpIndex_ : o.nameIndex_ + 1);
+    Put32(out, obj + kObjHelpTitleIndex, o.nameIndex_ + 1);
     Put32(out, obj + kObjDetailLevel, 100);
     Put32(out, obj + kObjNumCounters, static_cast<std::uint32_t>(o.counters_.size()));
     Put32(out, obj + kObjDefaultCounter, 0);
@@ -179,9 +144,8 @@ BuiltBlock BlockBuilder::BuildWithOffsets() const {
       built.definitions.back().push_back(d);
       Put32(out, d + kDefByteLength, static_cast<std::uint32_t>(kDefSize));
       Put32(out, d + kDefNameTitleIndex, c.nameIndex);
-      Put32(out, d + kDefHelpTitleIndex, c.helpIndex ? c.helpIndex : c.nameIndex + 1);
-      Put32(out, d + kDefDefaultScale, static_cast<std::uint32_t>(c.defaultScale));
-      Put32(out, d + kDefDetailLevel, c.detailLevel);
+      Put32(out, d + kDefHelpTitleIndex, c.nameIndex + 1);
+      Put32(out, d + kDefDetailLevel, 100);
       Put32(out, d + kDefCounterType, c.type);
       Put32(out, d + kDefCounterSize, SizeOf(c));
       Put32(out, d + kDefCounterOffset, offsets[i]);
@@ -199,7 +163,7 @@ BuiltBlock BlockBuilder::BuildWithOffsets() const {
         Put32(out, p + kInstByteLength, static_cast<std::uint32_t>(byteLength));
         Put32(out, p + kInstParentObjectTitleIndex, inst.parentObject);
         Put32(out, p + kInstParentObjectInstance, inst.parentInstance);
-        Put32(out, p + kInstUniqueID, static_cast<std::uint32_t>(inst.uniqueId));
+        Put32(out, p + kInstUniqueID, 0xFFFFFFFFu);  // PERF_NO_UNIQUE_ID
         Put32(out, p + kInstNameOffset, static_cast<std::uint32_t>(kInstSize));
         Put32(out, p + kInstNameLength, static_cast<std::uint32_t>(nameLength));
         for (std::size_t k = 0; k < inst.name.size(); ++k) Put16(out, p + kInstSize + 2 * k, inst.name[k]);
@@ -213,21 +177,9 @@ BuiltBlock BlockBuilder::BuildWithOffsets() const {
   return built;
 }
 
-std::string NamesFileText(const NameList& names) {
-  std::string text;
-  for (const auto& n : names) {
-    text += std::to_string(n.first);
-    text += '\n';
-    text += n.second;
-    text += '\n';
-  }
-  return text;
-}
-
 bool WriteNamesFile(const std::string& path, const NameList& names) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::string text = NamesFileText(names);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  for (const auto& n : names) out << n.first << '\n' << n.second << '\n';
   return static_cast<bool>(out);
 }
 
@@ -310,7 +262,7 @@ bool ParseBlockDescription(const std::string& text, BlockBuilder* b, NameList* n
         if (!ReadNumber(args[i], &v)) return fail("instance: value expected");
         inst.values.push_back(v);
       }
-      current->Instance(inst);
+      current->Instance(inst.name, std::move(inst.values), inst.parentObject, inst.parentInstance);
       continue;
     }
     while (words >> w) args.push_back(w);

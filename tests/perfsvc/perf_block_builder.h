@@ -51,9 +51,6 @@ struct CounterSpec {
   std::uint32_t nameIndex = 0;
   std::uint32_t type = 0;
   std::uint32_t size = 0;  // CounterSize; 0 means 4 or 8 by the type's size bits
-  std::uint32_t helpIndex = 0;
-  std::int32_t defaultScale = 0;
-  std::uint32_t detailLevel = 100;
 };
 
 struct InstanceSpec {
@@ -61,36 +58,25 @@ struct InstanceSpec {
   std::vector<std::uint64_t> values;  // one per counter, in definition order
   std::uint32_t parentObject = 0;     // ParentObjectTitleIndex
   std::uint32_t parentInstance = 0;   // ParentObjectInstance
-  std::int32_t uniqueId = -1;
 };
 
 class ObjectSpec {
  public:
   explicit ObjectSpec(std::uint32_t nameIndex) : nameIndex_(nameIndex) {}
   ObjectSpec& Counter(std::uint32_t nameIndex, std::uint32_t type, std::uint32_t size = 0);
-  ObjectSpec& Counter(const CounterSpec& counter);
   ObjectSpec& Instance(const std::u16string& name, std::vector<std::uint64_t> values,
                        std::uint32_t parentObject = 0, std::uint32_t parentInstance = 0);
-  ObjectSpec& Instance(const InstanceSpec& instance);
   // An object without instances (NumInstances = PERF_NO_INSTANCES).
   ObjectSpec& Values(std::vector<std::uint64_t> values);
   // An object with instances that reports none (NumInstances 0, no data).
   ObjectSpec& NoInstanceData();
   ObjectSpec& PerfTime(std::int64_t t) { perfTime_ = t; return *this; }
   ObjectSpec& PerfFreq(std::int64_t f) { perfFreq_ = f; return *this; }
-  ObjectSpec& HelpIndex(std::uint32_t h) { helpIndex_ = h; return *this; }
-
-  std::uint32_t NameIndex() const { return nameIndex_; }
-  const std::vector<CounterSpec>& Counters() const { return counters_; }
-  const std::vector<InstanceSpec>& Instances() const { return instances_; }
-  std::vector<InstanceSpec>& MutableInstances() { return instances_; }
-  void SetInstanceValue(std::size_t instance, std::size_t counter, std::uint64_t value);
 
  private:
   friend class BlockBuilder;
   enum class Mode { Instances, Single, Empty };
   std::uint32_t nameIndex_;
-  std::uint32_t helpIndex_ = 0;
   std::int64_t perfTime_ = 0, perfFreq_ = 0;
   Mode mode_ = Mode::Instances;
   std::vector<CounterSpec> counters_;
@@ -120,7 +106,6 @@ class BlockBuilder {
 
   // Adds an object; the reference stays valid while the builder lives.
   ObjectSpec& Object(std::uint32_t nameIndex);
-  ObjectSpec& ObjectAt(std::size_t i) { return objects_[i]; }
   std::size_t ObjectCount() const { return objects_.size(); }
 
   std::vector<std::uint8_t> Build() const { return BuildWithOffsets().bytes; }
@@ -135,15 +120,11 @@ class BlockBuilder {
 };
 
 // Little-endian field access in a byte vector (for corrupting blocks).
-void Put16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
 void Put32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
-void Put64(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value);
-std::uint32_t Get32(const std::vector<std::uint8_t>& bytes, std::size_t offset);
 
 using NameList = std::vector<std::pair<std::uint32_t, std::string>>;  // index, UTF-8 name
 
-// The text of a names file: an index line then a name line, pair after pair.
-std::string NamesFileText(const NameList& names);
+// A names file holds an index line then a name line, pair after pair.
 bool WriteNamesFile(const std::string& path, const NameList& names);
 bool WriteBlockFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

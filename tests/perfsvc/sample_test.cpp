@@ -15,13 +15,6 @@ using perfbuild::BlockBuilder;
 
 namespace {
 
-const char16_t kServerWorkQueues[] =
-    u"18 2 1 Server Work Queues (18 _INSTANCE_ , Active Threads, Available Threads, "
-    u"Available Work Items, Borrowed Work Items, Bytes Received/sec, Bytes Sent/sec, "
-    u"Bytes Transferred/sec, Context Blocks Queued/sec, Current Clients, Queue Length, "
-    u"Read Bytes/sec, Read Operations/sec, Total Bytes/sec, Total Operations/sec, "
-    u"Work Item Shortages, Write Bytes/sec, Write Operations/sec )";
-
 std::int32_t I32(const std::vector<std::uint8_t>& b, std::size_t at) {
   std::int32_t v;
   std::memcpy(&v, b.data() + at, 4);
@@ -72,40 +65,19 @@ BlockBuilder Processes(std::vector<std::pair<std::u16string, std::uint64_t>> ins
   return b;
 }
 
+// Describes a sample and resolves it against the world.
+void Describe(CSample& s, const World& w, const char16_t* header, const char16_t* sizes, const char16_t* offsets,
+              const char16_t* scales, const char16_t* types, const char16_t* fixedNames = nullptr,
+              const char16_t* fixedSizes = nullptr, const char16_t* fixedOffsets = nullptr) {
+  ASSERT_EQ(s.ProcessRawSampleDescription(header, sizes, offsets, scales, types, fixedNames, fixedSizes, fixedOffsets),
+            kSampleOk)
+      << s.DescriptionError();
+  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+}
+
 const char16_t kProcessHeader[] = u"3 20 1 Process (3 _INSTANCE_, % Processor Time, Working Set)";
 
 }  // namespace
-
-TEST(SampleDescription, ShippedHeaderExamples) {
-  CSample s;
-  // Instance name at 88 (64 bytes), then 17 counters of 4 bytes at 152..216.
-  std::u16string sizes = u"220 64", offsets = u"88", scales = u"0", types = u"3";
-  for (int i = 1; i < 18; ++i) {
-    std::string o = std::to_string(148 + 4 * i);
-    sizes += u" 4";
-    offsets += u" " + std::u16string(o.begin(), o.end());
-    scales += u" 1";
-    types += u" 2";
-  }
-  ASSERT_EQ(s.ProcessRawSampleDescription(kServerWorkQueues, sizes.c_str(), offsets.c_str(), scales.c_str(),
-                                          types.c_str(), u"4 _ORIGIN_ , _SAMPLE_ , _ROW_ , _TIMESTAMP_",
-                                          u"64 4  4 16", u"0 64 68 72"),
-            kSampleOk)
-      << s.DescriptionError();
-  EXPECT_EQ(s.ObjectName(), u"Server Work Queues");
-  ASSERT_EQ(s.ColumnCount(), 18u);
-  EXPECT_EQ(s.Columns()[0].name, u"_INSTANCE_");
-  EXPECT_EQ(s.Columns()[1].name, u"Active Threads");
-  EXPECT_EQ(s.Columns()[17].name, u"Write Operations/sec");
-  EXPECT_EQ(s.Columns()[17].offset, 216u);
-  EXPECT_EQ(s.RowSize(), 220u);
-  EXPECT_EQ(s.ObjectFlag(), 1);
-  EXPECT_EQ(s.PseudoCount(), 4u);
-  EXPECT_EQ(s.SampleOffset(), 64);
-  EXPECT_EQ(s.RowOffset(), 68);
-  EXPECT_EQ(s.TimestampOffset(), 72);
-  EXPECT_EQ(s.PseudoColumns()[0].name, u"_ORIGIN_");
-}
 
 TEST(SampleDescription, NamesWithParenthesesScalesAndLocale) {
   // Scales read with a decimal point even when the process locale uses a
@@ -209,8 +181,7 @@ TEST(SampleRows, MatchByNameWithDuplicatesAndVanishing) {
   auto first = Processes({{u"svchost", 100}, {u"Idle", 500}, {u"SVCHOST", 1000}}, 0).Build();
   World w(first);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(kProcessHeader, u"16 4 4 4", u"0 4 8", u"0 1 1", u"3 100 2"), kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, kProcessHeader, u"16 4 4 4", u"0 4 8", u"0 1 1", u"3 100 2");
   Feed(s, first);
   ASSERT_EQ(s.RowCount(), 3u);
   EXPECT_EQ(s.Row(0).Name(), u"svchost");
@@ -249,10 +220,7 @@ TEST(SampleRows, ParentInstancesFormTheKey) {
   auto bytes = b.Build();
   World w(bytes);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(u"2 80 1 Thread (2 _INSTANCE_, Working Set)", u"12 8 4", u"0 8",
-                                          u"0 1", u"3 2"),
-            kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, u"2 80 1 Thread (2 _INSTANCE_, Working Set)", u"12 8 4", u"0 8", u"0 1", u"3 2");
   Feed(s, bytes);
   ASSERT_EQ(s.RowCount(), 3u);
   EXPECT_EQ(s.Row(0).Name(), u"P/0");
@@ -264,8 +232,7 @@ TEST(SampleRows, InstanceCountsOneZeroThreeAndSingle) {
   auto one = Processes({{u"a", 1}}).Build();
   World w(one);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(kProcessHeader, u"16 4 4 4", u"0 4 8", u"0 1 1", u"3 100 2"), kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, kProcessHeader, u"16 4 4 4", u"0 4 8", u"0 1 1", u"3 100 2");
   Feed(s, one);
   EXPECT_EQ(s.RowCount(), 1u);
   BlockBuilder zero;
@@ -294,10 +261,7 @@ TEST(SampleRows, InstanceCountsOneZeroThreeAndSingle) {
   auto memBytes = mem.Build();
   World mw(memBytes);
   CSample m;
-  ASSERT_EQ(m.ProcessRawSampleDescription(u"2 1 1 Memory (2 _INSTANCE_, Available Bytes)", u"16 8 8", u"0 8",
-                                          u"0 1", u"3 6"),
-            kSampleOk);
-  ASSERT_EQ(m.ConvertNamesToNumbers(mw.catalogue, *mw.table), kSampleOk);
+  Describe(m, mw, u"2 1 1 Memory (2 _INSTANCE_, Available Bytes)", u"16 8 8", u"0 8", u"0 1", u"3 6");
   Feed(m, memBytes);
   Feed(m, memBytes);
   ASSERT_EQ(m.RowCount(), 1u);
@@ -319,10 +283,8 @@ TEST(SampleRows, BaseCounterIsConsumedOnlyWhenInsideTheObject) {
   auto bytes = b.Build();
   World w(bytes);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(u"3 1 1 Memory (3 Available Bytes, % Processor Time Base, Working Set)",
-                                          u"24 8 8 8", u"0 8 16", u"1 1 1", u"100 100 100"),
-            kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, u"3 1 1 Memory (3 Available Bytes, % Processor Time Base, Working Set)", u"24 8 8 8", u"0 8 16",
+           u"1 1 1", u"100 100 100");
   Feed(s, bytes);
   ASSERT_EQ(s.RowCount(), 1u);
   EXPECT_DOUBLE_EQ(s.Row(0).Cell(0).Value(), 25.0);
@@ -334,12 +296,9 @@ TEST(SampleCopyRows, LayoutPseudoColumnsAndTimestamps) {
   auto bytes = Processes({{u"svchost", 1}, {u"Idle", 2}}).Build();
   World w(bytes);
   CSample s(1);
-  ASSERT_EQ(s.ProcessRawSampleDescription(
-                u"4 20 1 Process (4 _INSTANCE_, % Processor Time, Working Set, _INSTANCE_)",
-                u"220 64 8 4 10", u"88 152 160 200", u"0 1 1 0", u"3 100 2 4",
-                u"4 _ORIGIN_ , _SAMPLE_ , _ROW_ , _TIMESTAMP_", u"64 4 4 16", u"0 64 68 72"),
-            kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, u"4 20 1 Process (4 _INSTANCE_, % Processor Time, Working Set, _INSTANCE_)", u"220 64 8 4 10",
+           u"88 152 160 200", u"0 1 1 0", u"3 100 2 4", u"4 _ORIGIN_ , _SAMPLE_ , _ROW_ , _TIMESTAMP_", u"64 4 4 16",
+           u"0 64 68 72");
   EXPECT_FALSE(s.Complete());
   ASSERT_TRUE(s.AddFixedData(u" _ORIGIN_ ", "Primary:HOST:NT", 15));
   EXPECT_TRUE(s.Complete());
@@ -379,10 +338,7 @@ TEST(SampleCopyRows, NameColumnsCutByBytesAtCharacterBoundaries) {
   auto bytes = Processes({{longName, 1}, {accented, 2}}).Build();
   World w(bytes);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(u"2 20 1 Process (2 _INSTANCE_, _INSTANCE_)", u"70 64 6", u"0 64",
-                                          u"0 0", u"3 4"),
-            kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, u"2 20 1 Process (2 _INSTANCE_, _INSTANCE_)", u"70 64 6", u"0 64", u"0 0", u"3 4");
   Feed(s, bytes);
   std::vector<std::uint8_t> buffer(140, 0xEE);
   ASSERT_EQ(s.CopyRows(buffer.data(), buffer.size(), 1), 140u);
@@ -397,8 +353,7 @@ TEST(SampleCopyRows, NoPseudoColumnsWithoutFixedHeader) {
   auto bytes = Processes({{u"a", 1}}).Build();
   World w(bytes);
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(kProcessHeader, u"16 4 4 4", u"4 8 12", u"0 1 1", u"3 100 2"), kSampleOk);
-  ASSERT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, kProcessHeader, u"16 4 4 4", u"4 8 12", u"0 1 1", u"3 100 2");
   Feed(s, bytes);
   std::vector<std::uint8_t> buffer(16, 0xEE);
   ASSERT_EQ(s.CopyRows(buffer.data(), buffer.size(), 1), 16u);
