@@ -151,16 +151,12 @@ TEST(SampleDescription, MalformedDescriptionsAreRefused) {
 TEST(SampleNames, ResolveObjectsCountersAndValidity) {
   World w(Processes({{u"a", 1}}).Build());
   CSample s;
-  ASSERT_EQ(s.ProcessRawSampleDescription(u"4 20 1 process (4 _INSTANCE_, % processor time, Nope, Working Set)",
-                                          u"20 4 4 4 4", u"0 4 8 12", u"0 1 1 1", u"3 2 2 2"),
-            kSampleOk);
-  EXPECT_EQ(s.ConvertNamesToNumbers(w.catalogue, *w.table), kSampleOk);
+  Describe(s, w, u"4 20 1 process (4 _INSTANCE_, % processor time, Nope, Working Set)", u"20 4 4 4 4",
+           u"0 4 8 12", u"0 1 1 1", u"3 2 2 2");
   EXPECT_EQ(s.ObjectIndex(), 230u);
-  EXPECT_EQ(s.ObjectIndexText(), "230");
-  EXPECT_EQ(s.Columns()[0].counterIndex, 0u) << "name columns never match";
-  EXPECT_EQ(s.Columns()[1].counterIndex, 6u);
-  EXPECT_EQ(s.Columns()[2].counterIndex, 0u);
-  EXPECT_EQ(s.Columns()[3].counterIndex, 180u);
+  std::vector<std::uint32_t> indexes;  // name columns never match
+  for (const SampleColumn& c : s.Columns()) indexes.push_back(c.counterIndex);
+  EXPECT_EQ(indexes, (std::vector<std::uint32_t>{0, 6, 0, 180}));
   EXPECT_TRUE(s.Valid());
 
   CSample unknown;
@@ -212,20 +208,23 @@ TEST(SampleRows, MatchByNameWithDuplicatesAndVanishing) {
 TEST(SampleRows, ParentInstancesFormTheKey) {
   BlockBuilder b;
   b.Object(230).Counter(180, PERF_COUNTER_RAWCOUNT).Instance(u"Idle", {1}).Instance(u"P", {2});
+  b.Object(4).Counter(180, PERF_COUNTER_RAWCOUNT).Values({3});
   b.Object(232)
       .Counter(180, PERF_COUNTER_RAWCOUNT)
       .Instance(u"0", {10}, 230, 1)
-      .Instance(u"1", {11}, 230, 9)   // no parent instance 9
-      .Instance(u"2", {12}, 777, 0);  // no parent object 777
+      .Instance(u"1", {11}, 230, 9)  // no parent instance 9
+      .Instance(u"2", {12}, 777, 0)  // no parent object 777
+      .Instance(u"3", {13}, 4, 0);   // a parent without instances
   auto bytes = b.Build();
   World w(bytes);
   CSample s;
   Describe(s, w, u"2 80 1 Thread (2 _INSTANCE_, Working Set)", u"12 8 4", u"0 8", u"0 1", u"3 2");
   Feed(s, bytes);
-  ASSERT_EQ(s.RowCount(), 3u);
+  ASSERT_EQ(s.RowCount(), 4u);
   EXPECT_EQ(s.Row(0).Name(), u"P/0");
   EXPECT_EQ(s.Row(1).Name(), u"1");
   EXPECT_EQ(s.Row(2).Name(), u"2");
+  EXPECT_EQ(s.Row(3).Name(), u"3");
 }
 
 TEST(SampleRows, InstanceCountsOneZeroThreeAndSingle) {
@@ -376,28 +375,4 @@ TEST(SampleState, ReadinessAndMissingObjects) {
   EXPECT_TRUE(s.TryLock());
   s.Unlock();
   s.Unlock();
-}
-
-TEST(SampleCreate, FromAsciiStrings) {
-  auto bytes = Processes({{u"a", 1}}).Build();
-  World w(bytes);
-  const char* good[8] = {"3 20 1 Process (3 _INSTANCE_, % Processor Time, Working Set)", "16 4 4 4", "0 4 8",
-                         "0 1 1", "3 100 2", "1 _ROW_", "4", "12"};
-  std::unique_ptr<CSample> s;
-  ASSERT_EQ(CreateSample(good, 2, 30, w.catalogue, *w.table, &s), kSampleOk);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->ObjectName(), u"Process");
-  EXPECT_EQ(s->Columns()[2].counterIndex, 180u);
-  EXPECT_EQ(s->IntervalSeconds(), 30u);
-  EXPECT_EQ(s->FixedDataCount(), 2u);
-  EXPECT_FALSE(s->Complete());
-
-  const char* unknown[8] = {"1 1 1 Nowhere (1 A)", "4 4", "0", "1", "2", nullptr, nullptr, nullptr};
-  ASSERT_EQ(CreateSample(unknown, 0, 0, w.catalogue, *w.table, &s), kSampleAccessDenied);
-  ASSERT_NE(s, nullptr) << "the handle is returned even for an invalid sample";
-  EXPECT_FALSE(s->Valid());
-
-  const char* refused[8] = {"2 1 1 Process (3 A, B)", "8 4 4", "0 4", "1 1", "2 2", "", "", ""};
-  EXPECT_EQ(CreateSample(refused, 0, 0, w.catalogue, *w.table, &s), kSampleFail);
-  EXPECT_EQ(s, nullptr);
 }
