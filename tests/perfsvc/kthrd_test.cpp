@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -268,6 +269,10 @@ struct StartupWorld {
   std::int64_t now = kT0;
   ScriptedWorkingSet ws;
 
+  void SetNames(const perfbuild::NameList& list) {
+    source.SetNames(list);
+    names.reset(new CPerfName(&source));
+  }
   KthrdHooks Hooks() {
     KthrdHooks h;
     h.clock = [this] { return now; };
@@ -318,33 +323,57 @@ TEST(KthrdStartUp, BuildsTheListsAndTheCatalogue) {
   EXPECT_TRUE(late.sleeps.empty());
 }
 
-TEST(KthrdStartUp, ExclusionsLeaksAndCorruptionAreLoggedAndDropped) {
-  StartupWorld w;
-  w.env["NT_EXCLUDE_PERF_OBJS"] = "System";
-  // The block returns an object whose index Perflib does not know.
-  perfbuild::BlockBuilder b = kthrdworld::Block();
-  b.Object(9999).Counter(6, PERF_COUNTER_RAWCOUNT).Values({1});
-  w.source.SetBlock(b.Build());
-  // Second list: 4 238 2 230 (the block holds System anyway); the Processor
-  // object (second) leaks 4 KiB in six passes.
-  w.ws.growth.assign(4 * kLeakPasses, 0);
-  for (int i = 0; i < 6; ++i) w.ws.growth[kLeakPasses + static_cast<std::size_t>(i)] = 4096;
-  CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
-  ASSERT_EQ(e.StartUp(), 0);
-  EXPECT_EQ(w.events, (std::vector<std::uint32_t>{kEventRegistryCorrupt, kEventMemoryLeaks}));
-  EXPECT_EQ(e.SnapControlObjects(), "4 2 230 ");
-}
-
-TEST(KthrdStartUp, MemoryCheckZeroExcludesNothing) {
-  StartupWorld w;
-  w.env["NT_PERFMON_MEMORY_CHECK"] = "0";
-  w.ws.growth.assign(4 * kLeakPasses, 16);  // every pass of every object leaks
-  CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
-  ASSERT_EQ(e.StartUp(), 0);
-  EXPECT_EQ(e.LeakResult().passes, 4 * kLeakPasses);
-  EXPECT_EQ(e.LeakResult().leaks, (std::vector<int>{40, 40, 40, 40}));
-  EXPECT_TRUE(w.events.empty());
-  EXPECT_EQ(e.SnapControlObjects(), "4 238 2 230 ");
+TEST(KthrdStartUp, OutcomesAndTheirEvents) {
+  using Events = std::vector<std::uint32_t>;
+  const struct {
+    const char* what;
+    std::function<void(StartupWorld&)> setup;
+    int result;
+    Events events;
+    const char* objects;  // the snapshot's object list after the start, when it started
+  } cases[] = {
+      {"System excluded by name, an object Perflib does not know, Processor leaking 4 KiB in six passes",
+       [](StartupWorld& w) {
+         w.env["NT_EXCLUDE_PERF_OBJS"] = "System";
+         perfbuild::BlockBuilder b = kthrdworld::Block();
+         b.Object(9999).Counter(6, PERF_COUNTER_RAWCOUNT).Values({1});
+         w.source.SetBlock(b.Build());
+         w.ws.growth.assign(4 * kLeakPasses, 0);
+         for (int i = 0; i < 6; ++i) w.ws.growth[kLeakPasses + static_cast<std::size_t>(i)] = 4096;
+       },
+       0, Events{kEventRegistryCorrupt, kEventMemoryLeaks}, "4 2 230 "},  // System stays: the block holds it
+      {"NT_PERFMON_MEMORY_CHECK=0 with every pass leaking",
+       [](StartupWorld& w) {
+         w.env["NT_PERFMON_MEMORY_CHECK"] = "0";
+         w.ws.growth.assign(4 * kLeakPasses, 16);
+       },
+       0, Events{}, "4 238 2 230 "},
+      {"every object leaking",
+       [](StartupWorld& w) { w.ws.growth.assign(4 * kLeakPasses, 100); },
+       0, Events{kEventMemoryLeaks, kEventAllExcluded}, "4 238 2 230 "},
+      {"no built-in object in Perflib", [](StartupWorld& w) { w.SetNames({{5, "Something"}, {7, "Else"}}); },
+       1, Events{kEventNoCounters}, nullptr},
+      {"Perflib lists Memory under index 0 as well",
+       [](StartupWorld& w) {
+         perfbuild::NameList names = kthrdworld::Names();
+         names.push_back({0, "Memory"});
+         w.SetNames(names);
+       },
+       0, Events{kEventRegistryCorrupt}, nullptr},
+      {"the provider answers with garbage",
+       [](StartupWorld& w) { w.source.SetBlock(std::vector<std::uint8_t>(512, 0x41)); }, 1, Events{}, nullptr},
+  };
+  for (const auto& c : cases) {
+    StartupWorld w;
+    c.setup(w);
+    CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
+    EXPECT_EQ(e.StartUp(), c.result) << c.what;
+    EXPECT_EQ(w.events, c.events) << c.what;
+    if (c.objects != nullptr) {
+      EXPECT_EQ(e.SnapControlObjects(), c.objects) << c.what;
+      EXPECT_EQ(e.LeakResult().passes, 4 * kLeakPasses) << c.what;  // every object measured
+    }
+  }
 }
 
 TEST(KthrdStartUp, EverythingExcludedKeepsRunningWithSnapshotsDisabled) {
@@ -352,8 +381,6 @@ TEST(KthrdStartUp, EverythingExcludedKeepsRunningWithSnapshotsDisabled) {
   w.ws.growth.assign(4 * kLeakPasses, 100);
   CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
   ASSERT_EQ(e.StartUp(), 0);
-  EXPECT_EQ(w.events, (std::vector<std::uint32_t>{kEventMemoryLeaks, kEventAllExcluded}));
-  EXPECT_EQ(e.SnapControlObjects(), "4 238 2 230 ");
   EXPECT_TRUE(e.SnapshotsDisabled());
 
   // A sample described now is never refreshed: it becomes ready with no rows
@@ -366,34 +393,6 @@ TEST(KthrdStartUp, EverythingExcludedKeepsRunningWithSnapshotsDisabled) {
   e.GetSnapValues();
   EXPECT_TRUE(memory->Ready());
   EXPECT_EQ(memory->RowCount(), 0u);
-}
-
-TEST(KthrdStartUp, FailuresEndTheProcessWithTheirEvents) {
-  {
-    StartupWorld w;  // no built-in object in Perflib
-    w.source.SetNames({{5, "Something"}, {7, "Else"}});
-    w.names.reset(new CPerfName(&w.source));
-    CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
-    EXPECT_EQ(e.StartUp(), 1);
-    EXPECT_EQ(w.events, std::vector<std::uint32_t>{kEventNoCounters});
-  }
-  {
-    StartupWorld w;  // Perflib lists Memory under index 0 as well: corrupt
-    perfbuild::NameList names = kthrdworld::Names();
-    names.push_back({0, "Memory"});
-    w.source.SetNames(names);
-    w.names.reset(new CPerfName(&w.source));
-    CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
-    EXPECT_EQ(e.StartUp(), 0);
-    EXPECT_EQ(w.events, std::vector<std::uint32_t>{kEventRegistryCorrupt});
-  }
-  {
-    StartupWorld w;  // the provider answers with garbage
-    w.source.SetBlock(std::vector<std::uint8_t>(512, 0x41));
-    CKthrdEngine e(&w.source, w.names.get(), &w.catalogue, 5000, false, w.Hooks());
-    EXPECT_EQ(e.StartUp(), 1);
-    EXPECT_TRUE(w.events.empty());
-  }
 }
 
 // ---------------------------------------------------------------- periodic cycle
