@@ -503,10 +503,11 @@ TEST(TriggerLog, AFileThatCannotBeOpenedSwitchesTheTriggersOff) {
   c.on = true;
   c.fileName = "no-such-directory/osmperf.log";
   int opened = 0;
-  EXPECT_FALSE(log.Configure(c, [&](const char*, const char*) -> std::FILE* {
+  auto failing = [&](const char*, const char*) -> std::FILE* {
     ++opened;
     return nullptr;
-  }));
+  };
+  EXPECT_FALSE(log.Configure(c, failing));
   EXPECT_EQ(opened, 1);
   EXPECT_FALSE(log.Active());
   // A counter over the threshold now writes nowhere and does not crash.
@@ -516,10 +517,7 @@ TEST(TriggerLog, AFileThatCannotBeOpenedSwitchesTheTriggersOff) {
   log.Percent(counter, 5000.0);
   // Triggers off: the file is not even opened.
   c.on = false;
-  EXPECT_FALSE(log.Configure(c, [&](const char*, const char*) -> std::FILE* {
-    ++opened;
-    return nullptr;
-  }));
+  EXPECT_FALSE(log.Configure(c, failing));
   EXPECT_EQ(opened, 1);
 }
 
